@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+
+// Asks the web API for the update address; true with the body in `answer`.
+bool RequestUpdateUrl(std::string& answer);
+// Starts AutoUpdate.exe beside the program with "start", the address and the
+// process id, detached; logs "更新地址为空，不能更新。" when the address is empty.
+void LaunchUpdater(const std::wstring& updateUrl);

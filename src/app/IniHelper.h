@@ -1,0 +1,34 @@
+#pragma once
+
+#include "app/AppSettings.h"
+
+// Owner of the settings record. Loaded once on first use from Setting.ini in the
+// program folder (which loading never creates); only the volume and the shield
+// switch are ever written back.
+class IniHelper {
+public:
+    static IniHelper* GetInstance();
+    // The instance if it exists, without creating it.
+    static IniHelper* Peek();
+    // Shutdown: saves volume, then shield, and releases the instance.
+    static void Destroy();
+
+    AppSettings& Settings() { return m_settings; }
+
+    // Stores v (at most 100) and writes it at once.
+    void SetVolume(int v);
+    // Clamps the volume to 100 and writes it.
+    void SaveVolume();
+    // Writes the shield switch from the record.
+    void SaveShield();
+
+    IniHelper(const IniHelper&) = delete;
+    IniHelper& operator=(const IniHelper&) = delete;
+
+private:
+    IniHelper();
+    ~IniHelper();
+    void Load();
+
+    AppSettings m_settings;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+namespace log4cpp {
+class Category;
+}
+
+// The program's one logger: every line to standard output and to
+// log/YYYY-MM-DD.log in the program folder (the day the logger was created).
+// A message is always written as it is, never used as a format.
+class LogHelper {
+public:
+    static LogHelper* GetInstance();
+    // Shutdown: flushes and closes the appenders and releases the instance.
+    static void Destroy();
+
+    void Error(const std::string& message);
+    void Info(const std::string& message);
+    // Written only while the settings switch `debug` is on.
+    void Debug(const std::string& message);
+    // Whether debug lines are written now (for callers building costly texts).
+    static bool DebugEnabled();
+
+    LogHelper(const LogHelper&) = delete;
+    LogHelper& operator=(const LogHelper&) = delete;
+
+private:
+    LogHelper();
+    ~LogHelper();
+
+    log4cpp::Category& m_root;
+};

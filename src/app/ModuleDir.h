@@ -1,0 +1,21 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+// Where the program's own folder is. Every file the program reads or writes
+// lies there, so tests point it at a temporary folder by installing their own
+// instance; the program itself only ever uses the real one.
+class ModuleDir {
+public:
+    virtual ~ModuleDir() = default;
+
+    // The instance in use (the real one unless a test installed another).
+    static const ModuleDir& Instance();
+    // Replaces the instance; nullptr puts the real one back. Not thread-safe:
+    // call before any thread that reads paths is started.
+    static void Install(std::unique_ptr<ModuleDir> instance);
+
+    // Full path of the running executable, UTF-8 in a wide string.
+    virtual std::wstring ExecutablePath() const;
+};

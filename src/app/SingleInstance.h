@@ -1,0 +1,19 @@
+#pragma once
+
+// Only one copy of the program runs: the first holds the abstract socket
+// "qbnt_Voice" for its whole life (the OS releases it if the process dies).
+class SingleInstance {
+public:
+    SingleInstance() = default;
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // True for the first copy.
+    bool Acquire();
+    // A second copy tells the running one (which ignores it).
+    void NotifyRunning();
+
+private:
+    int m_fd = -1;
+};

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "voice/Announcement.h"
+
+class AudioPlayer;
+
+// The one wrapper around the audio player: holds the play queue and speaks its
+// announcements clip after clip.
+class PlayHelper {
+public:
+    // Creates the wrapper on first use; nullptr when that failed (logged).
+    static PlayHelper* GetInstance();
+    // The instance if it exists, without creating it.
+    static PlayHelper* Peek();
+    // Shutdown: restores other programs' audio if lowered, closes and releases the player.
+    static void Destroy();
+    // Tests replace the player the wrapper creates (nullptr: the real one).
+    using PlayerFactory = std::function<std::unique_ptr<AudioPlayer>()>;
+    static void SetPlayerFactory(PlayerFactory factory);
+
+    // Appends a copy at the back of the queue (window thread).
+    void Enqueue(const Announcement& announcement);
+    // One step of the play sequence (play thread or player callback).
+    void Advance();
+    // False above 100 or without a player.
+    bool SetVolume(unsigned volume);
+
+    bool IsBusy() const { return m_busy.load(); }
+    // Number of waiting announcements (takes the queue's lock).
+    size_t QueueLength();
+
+    PlayHelper(const PlayHelper&) = delete;
+    PlayHelper& operator=(const PlayHelper&) = delete;
+
+private:
+    PlayHelper();
+    ~PlayHelper();
+    bool PlayNext();
+    void Play(const std::string& clip);
+
+    std::atomic<bool> m_busy{false};
+    std::deque<Announcement> m_queue;
+    bool m_inProgress = false;
+    std::deque<std::string> m_current;
+    std::mutex m_queueMutex;
+    std::unique_ptr<AudioPlayer> m_player;
+    std::string m_audioDir;
+    bool m_muted = false;
+};
