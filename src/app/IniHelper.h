@@ -14,6 +14,7 @@ public:
     static void Destroy();
 
     AppSettings& Settings() { return m_settings; }
+    const AppSettings& Settings() const { return m_settings; }
 
     // Stores v (at most 100) and writes it at once.
     void SetVolume(int v);

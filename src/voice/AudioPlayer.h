@@ -1,0 +1,26 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+// The audio output seen by PlayHelper: one clip at a time, asynchronous play,
+// and a callback at the natural end of the clip being played. The callback is
+// never called from inside one of these calls, so it may call them itself.
+class AudioPlayer {
+public:
+    using EndCallback = std::function<void()>;
+    virtual ~AudioPlayer() = default;
+
+    virtual void SetEndCallback(EndCallback callback) = 0;
+    // Percent per channel, 0..100.
+    virtual void SetVolume(unsigned left, unsigned right) = 0;
+    virtual void Stop() = 0;
+    // Opens a wav or mp3 file (format detected from the file); false on failure.
+    virtual bool Open(const std::string& path) = 0;
+    // Starts playback and returns at once.
+    virtual void Play() = 0;
+    // Text describing the last failure.
+    virtual std::string LastError() const = 0;
+    // Releases the open file.
+    virtual void Close() = 0;
+};
