@@ -17,8 +17,9 @@ public:
     virtual void Stop() = 0;
     // Opens a wav or mp3 file (format detected from the file); false on failure.
     virtual bool Open(const std::string& path) = 0;
-    // Starts playback and returns at once.
-    virtual void Play() = 0;
+    // Starts playback of the open file and returns at once; false when it could
+    // not start (then no end will be reported).
+    virtual bool Play() = 0;
     // Text describing the last failure.
     virtual std::string LastError() const = 0;
     // Releases the open file.

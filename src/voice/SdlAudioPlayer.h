@@ -1,0 +1,72 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "voice/AudioPlayer.h"
+
+struct Mix_Chunk;
+
+// The audio player on SDL2_mixer: one clip at a time on mixer channel 0.
+//
+// SDL_mixer reports a finished channel from its audio thread with the audio
+// device locked, and also synchronously from inside a halt. Neither is a place
+// where the program may take its own locks or call back into the mixer, so the
+// hook only records the end and a thread of the player's own delivers it, with
+// no lock held. Every Play, Stop, Open and Close starts a new generation; only
+// the natural end of the generation being played is delivered.
+//
+// Only one player can exist at a time (SDL's audio device is process-wide).
+// Its owner makes one call at a time, except SetVolume, which may come from
+// another thread at any moment.
+class SdlAudioPlayer : public AudioPlayer {
+public:
+    // nullptr when SDL has no usable audio device (or a player already exists);
+    // `reason` then says why.
+    static std::unique_ptr<SdlAudioPlayer> Create(std::string* reason = nullptr);
+    ~SdlAudioPlayer() override;
+
+    SdlAudioPlayer(const SdlAudioPlayer&) = delete;
+    SdlAudioPlayer& operator=(const SdlAudioPlayer&) = delete;
+
+    void SetEndCallback(EndCallback callback) override;
+    void SetVolume(unsigned left, unsigned right) override;
+    void Stop() override;
+    bool Open(const std::string& path) override;
+    bool Play() override;
+    std::string LastError() const override;
+    void Close() override;
+
+    // If the output device goes away SDL stops mixing and the clip would never
+    // end; a clip still playing this long after its length is ended by force.
+    static constexpr std::chrono::milliseconds kEndGrace{3000};
+
+private:
+    SdlAudioPlayer() = default;
+    static void OnChannelFinished(int channel);
+    void ApplyVolume();
+    void HaltChannel();
+    void DeliverEnds();
+
+    mutable std::mutex m_mutex;  // guards every member below; never held while calling SDL
+    std::condition_variable m_wake;
+    Mix_Chunk* m_chunk = nullptr;
+    uint64_t m_generation = 0;
+    bool m_playing = false;  // m_generation is playing and its end not yet delivered
+    std::chrono::steady_clock::time_point m_deadline;
+    std::deque<uint64_t> m_ended;  // generations SDL reported as finished
+    bool m_quit = false;
+    EndCallback m_callback;
+    std::string m_lastError;
+    unsigned m_left = 100;
+    unsigned m_right = 100;
+    int m_frequency = 0;
+    int m_bytesPerFrame = 0;
+    std::thread m_thread;  // delivers ends; started last, joined first
+};
