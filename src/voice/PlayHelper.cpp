@@ -1,11 +1,19 @@
 #include "voice/PlayHelper.h"
 
 #include "app/Helpers.h"
+#include "app/IniHelper.h"
 #include "app/LogHelper.h"
 #include "voice/AudioPlayer.h"
+#include "voice/SdlAudioPlayer.h"
+#include "voice/ShieldOthers.h"
 
 namespace {
 PlayHelper* s_instance = nullptr;
+
+PlayHelper::PlayerFactory& Factory() {
+    static PlayHelper::PlayerFactory factory;
+    return factory;
+}
 }  // namespace
 
 PlayHelper* PlayHelper::GetInstance() {
@@ -28,9 +36,44 @@ void PlayHelper::Destroy() {
     s_instance = nullptr;
 }
 
-PlayHelper::PlayHelper() : m_audioDir(GetAudioDir()) {}
+void PlayHelper::SetPlayerFactory(PlayerFactory factory) {
+    Factory() = std::move(factory);
+}
 
-PlayHelper::~PlayHelper() = default;
+PlayHelper::PlayHelper() : m_audioDir(GetAudioDir()) {
+    std::string reason;
+    if (Factory()) {
+        m_player = Factory()();
+    } else {
+        m_player = SdlAudioPlayer::Create(&reason);
+    }
+    if (!m_player) {
+        // Said once here; every clip then counts as one that failed to open,
+        // silently, so runs still end and other programs are still restored.
+        LogHelper::GetInstance()->Error("PlayHelper 无法创建音频播放器，将不播报语音。" + reason);
+        return;
+    }
+    m_player->SetEndCallback([this] { OnPlayerEnd(); });
+}
+
+PlayHelper::~PlayHelper() {
+    {
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        m_closing = true;
+        if (m_player) {
+            m_player->Stop();
+            m_player->Close();
+        }
+        // Other programs must not stay silent because this one ended mid-run.
+        if (m_muted) {
+            ShieldOthers(true);
+            m_muted = false;
+        }
+        m_busy = false;
+    }
+    // Joins the player's own thread; an end still on its way finds m_closing set.
+    m_player.reset();
+}
 
 void PlayHelper::Enqueue(const Announcement& announcement) {
     std::lock_guard<std::mutex> lock(m_queueMutex);
@@ -40,4 +83,116 @@ void PlayHelper::Enqueue(const Announcement& announcement) {
 size_t PlayHelper::QueueLength() {
     std::lock_guard<std::mutex> lock(m_queueMutex);
     return m_queue.size();
+}
+
+bool PlayHelper::SetVolume(unsigned volume) {
+    if (volume > 100 || !m_player) {
+        return false;
+    }
+    m_player->SetVolume(volume, volume);
+    LogHelper::GetInstance()->Debug("PlayHelper::SetVolume " + std::to_string(volume));
+    return true;
+}
+
+void PlayHelper::Advance() {
+    std::lock_guard<std::mutex> lock(m_runMutex);
+    if (m_closing) {
+        return;
+    }
+    AdvanceLocked();
+}
+
+void PlayHelper::OnPlayerEnd() {
+    // Runs on the player's own thread, where nothing may escape.
+    try {
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        if (m_closing) {
+            return;
+        }
+        LogHelper::GetInstance()->Debug("当前语音播放结束。");
+        m_player->Close();
+        AdvanceLocked();
+    } catch (...) {
+        LogHelper::GetInstance()->Error("发生异常 PlayHelper::OnPlayerMessage");
+    }
+}
+
+bool PlayHelper::TakeNext(Announcement& next) {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    if (m_queue.empty()) {
+        return false;
+    }
+    next = std::move(m_queue.front());
+    m_queue.pop_front();
+    return true;
+}
+
+void PlayHelper::AdvanceLocked() {
+    if (PlayNext()) {
+        return;
+    }
+    // An announcement without clips starts nothing, so the loop takes the next
+    // one at once instead of leaving the run marked busy with nothing to end it.
+    Announcement next;
+    while (TakeNext(next)) {
+        m_current.assign(next.begin(), next.end());
+        if (!m_inRun) {
+            m_inRun = true;
+            m_busy = true;
+            // Levels are saved once per run: lowering again while lowered would
+            // save the zeros and restore them.
+            const IniHelper* ini = IniHelper::GetInstance();
+            if (!m_muted && ini != nullptr && ini->Settings().shield.load()) {
+                ShieldOthers(false);
+                m_muted = true;
+            }
+        }
+        m_inProgress = true;
+        if (PlayNext()) {
+            return;
+        }
+    }
+    if (m_inRun || m_busy || m_muted) {
+        m_busy = false;
+        if (m_muted) {
+            ShieldOthers(true);
+            m_muted = false;
+        }
+        m_inRun = false;
+    }
+}
+
+bool PlayHelper::PlayNext() {
+    if (!m_inProgress) {
+        return false;
+    }
+    if (m_current.empty()) {
+        m_inProgress = false;
+        return false;
+    }
+    const std::string clip = std::move(m_current.front());
+    m_current.pop_front();
+    Play(clip);
+    return true;
+}
+
+void PlayHelper::Play(const std::string& clip) {
+    // A clip that does not start clears busy, so the play thread moves on at
+    // its next pass; one that starts sets it again, so it is heard to its end.
+    if (!m_player) {
+        m_busy = false;
+        return;
+    }
+    m_player->Stop();
+    const std::string path = m_audioDir + clip;
+    if (m_player->Open(path)) {
+        LogHelper::GetInstance()->Debug("PlayHelper::Play " + path);
+        if (m_player->Play()) {
+            m_busy = true;
+            return;
+        }
+    }
+    m_busy = false;
+    LogHelper::GetInstance()->Error(path);
+    LogHelper::GetInstance()->Error(m_player->LastError());
 }

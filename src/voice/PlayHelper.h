@@ -42,15 +42,25 @@ public:
 private:
     PlayHelper();
     ~PlayHelper();
+    // The steps below run with m_runMutex held.
+    void AdvanceLocked();
     bool PlayNext();
     void Play(const std::string& clip);
+    bool TakeNext(Announcement& next);
+    void OnPlayerEnd();
 
     std::atomic<bool> m_busy{false};
-    std::deque<Announcement> m_queue;
+    std::deque<Announcement> m_queue;  // guarded by m_queueMutex alone
     bool m_inProgress = false;
     std::deque<std::string> m_current;
+    // Held only for a copy, so the window thread never waits on playback or on
+    // the audio server.
     std::mutex m_queueMutex;
+    // Serialises the play sequence: player calls and other-audio muting.
+    std::mutex m_runMutex;
     std::unique_ptr<AudioPlayer> m_player;
     std::string m_audioDir;
     bool m_muted = false;
+    bool m_inRun = false;    // a run is under way (from its first clip to the queue running dry)
+    bool m_closing = false;  // shutdown began: ends that still arrive start nothing
 };

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 // The play thread: every 100 ms, while running, starts the play sequence when
@@ -20,5 +22,7 @@ private:
     void Run();
 
     std::atomic<bool> m_running{false};
+    std::mutex m_mutex;  // lets Stop wake the thread out of its pause at once
+    std::condition_variable m_wake;
     std::thread m_thread;
 };

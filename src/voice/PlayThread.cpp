@@ -1,0 +1,59 @@
+#include "voice/PlayThread.h"
+
+#include <chrono>
+
+#include "app/LogHelper.h"
+#include "voice/PlayHelper.h"
+
+namespace {
+constexpr std::chrono::milliseconds kPass{100};
+}  // namespace
+
+PlayThread::~PlayThread() {
+    Stop();
+}
+
+bool PlayThread::Start() {
+    if (m_thread.joinable()) {
+        return false;
+    }
+    // The wrapper is made here, on the caller's thread, so the play thread
+    // never races anyone to create it.
+    PlayHelper::GetInstance();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running = true;
+    }
+    m_thread = std::thread([this] { Run(); });
+    return true;
+}
+
+void PlayThread::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running = false;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void PlayThread::Run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (m_running) {
+        lock.unlock();
+        try {
+            // A run in progress goes on from the player's end callback; this
+            // pass only starts one, or goes on after a clip that did not start.
+            PlayHelper* helper = PlayHelper::Peek();
+            if (helper != nullptr && !helper->IsBusy()) {
+                helper->Advance();
+            }
+        } catch (...) {
+            LogHelper::GetInstance()->Error("发生异常 MainFrame::PlayThreadProc");
+        }
+        lock.lock();
+        m_wake.wait_for(lock, kPass, [this] { return !m_running.load(); });
+    }
+}
