@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,20 +24,34 @@ struct ZipEntryInfo {
 
 class ZipReader {
 public:
+    // Receives inflated data in pieces of at most kPieceSize bytes; returning
+    // false stops the read (and makes it fail).
+    using Sink = std::function<bool(const char* data, size_t size)>;
+    static constexpr size_t kPieceSize = 16384;
+
     ZipReader();
     ~ZipReader();
     ZipReader(const ZipReader&) = delete;
     ZipReader& operator=(const ZipReader&) = delete;
 
     // False when the archive cannot be read or has no valid central directory.
+    // Opening again replaces what was open.
     bool OpenFile(const std::string& path);
     bool OpenMemory(std::string bytes);
 
     const std::vector<ZipEntryInfo>& Entries() const;
-    // Index of the entry with exactly this name, or -1.
+    // Index of the first entry with exactly this name, or -1.
     int Find(const std::string& name) const;
-    // Inflates one entry and checks its CRC-32; false on any damage.
+    // Like Find, but '\' and '/' count as the same separator and ASCII letters
+    // match in either case (archives made on other systems spell paths loosely).
+    int FindPath(const std::string& path) const;
+    // Inflates one entry and checks its size and CRC-32; false on any damage,
+    // an unsupported method or encrypted data. `data` is left empty on failure.
     bool Read(size_t index, std::string& data) const;
+    // Streams one entry into `sink`. The pieces are handed over before the
+    // CRC-32 can be known, so a false result means everything delivered so far
+    // must be thrown away.
+    bool ReadTo(size_t index, const Sink& sink) const;
 
 private:
     struct Impl;
