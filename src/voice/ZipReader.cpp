@@ -81,18 +81,20 @@ bool IsValidUtf8(const std::string& text) {
 }
 
 // Old packs carry names in the Chinese Windows code page. GB18030 decodes
-// every GBK byte sequence the same way; a byte that fits nothing becomes
-// U+FFFD so that a damaged name can never turn into a separator.
-std::string GbkToUtf8(const std::string& bytes) {
+// every GBK byte sequence the same way. With `strict`, any byte that fits
+// nothing fails the decoding; otherwise it becomes U+FFFD, so that a damaged
+// name can never turn into a separator.
+bool GbkToUtf8(const std::string& bytes, bool strict, std::string& out) {
+    out.clear();
     iconv_t cd = ::iconv_open("UTF-8", "GB18030");
     if (cd == reinterpret_cast<iconv_t>(-1)) {
-        return {};
+        return false;
     }
-    std::string out;
     std::string in = bytes;
     char* inPtr = in.data();
     size_t inLeft = in.size();
     char buffer[256];
+    bool clean = true;
     while (inLeft > 0) {
         char* outPtr = buffer;
         size_t outLeft = sizeof(buffer);
@@ -102,7 +104,11 @@ std::string GbkToUtf8(const std::string& bytes) {
             if (errno == E2BIG) {
                 continue;
             }
-            // EILSEQ or EINVAL (cut-off sequence): replace one byte, go on.
+            // EILSEQ or EINVAL (a sequence cut off at the end).
+            clean = false;
+            if (strict) {
+                break;
+            }
             out += "\xEF\xBF\xBD";
             ++inPtr;
             --inLeft;
@@ -110,26 +116,40 @@ std::string GbkToUtf8(const std::string& bytes) {
         }
     }
     ::iconv_close(cd);
-    return out;
+    return clean;
 }
 
-std::string DecodeName(const std::string& bytes, uint16_t flags) {
+bool IsDosHost(uint8_t host) {
+    return host == 0 || host == 7 || host == 11 || host == 14;
+}
+
+// Short GBK names are often valid UTF-8 as well (十 is CA AE in GBK, which
+// UTF-8 reads as U+02AE), so the system the archive was made on decides which
+// reading comes first when the UTF-8 flag is not set.
+std::string DecodeName(const std::string& bytes, uint16_t flags, uint8_t host) {
+    std::string decoded;
+    if (flags & kFlagUtf8Name) {
+        if (IsValidUtf8(bytes)) {
+            return bytes;
+        }
+        // Marked UTF-8 but broken: keep the ASCII parts, mark the rest.
+        for (unsigned char c : bytes) {
+            if (c < 0x80) {
+                decoded += static_cast<char>(c);
+            } else {
+                decoded += "\xEF\xBF\xBD";
+            }
+        }
+        return decoded;
+    }
+    if (IsDosHost(host) && GbkToUtf8(bytes, true, decoded)) {
+        return decoded;
+    }
     if (IsValidUtf8(bytes)) {
         return bytes;
     }
-    if (flags & kFlagUtf8Name) {
-        // Marked UTF-8 but broken: keep the valid parts, mark the rest.
-        std::string out;
-        for (unsigned char c : bytes) {
-            if (c < 0x80) {
-                out += static_cast<char>(c);
-            } else {
-                out += "\xEF\xBF\xBD";
-            }
-        }
-        return out;
-    }
-    return GbkToUtf8(bytes);
+    GbkToUtf8(bytes, false, decoded);
+    return decoded;
 }
 
 // DOS date and time are the local time of the machine that made the archive.
@@ -178,10 +198,6 @@ void ApplyExtendedTimestamp(const unsigned char* extra, size_t size, ZipEntryInf
         }
         pos = body + length;
     }
-}
-
-bool IsDosHost(uint8_t host) {
-    return host == 0 || host == 7 || host == 11 || host == 14;
 }
 
 void ApplyAttributes(uint16_t versionMadeBy, uint32_t external, ZipEntryInfo& info) {
@@ -358,7 +374,7 @@ struct ZipReader::Impl {
             info.index = i;
             info.name = DecodeName(
                 std::string(reinterpret_cast<const char*>(h + kCentralHeaderSize), nameSize),
-                record.flags);
+                record.flags, static_cast<uint8_t>(Le16(h + 4) >> 8));
             info.compressedSize = Le32(h + 20);
             info.size = Le32(h + 24);
             info.modified = DosTimeToUtc(Le16(h + 14), Le16(h + 12));

@@ -12,7 +12,9 @@
 // or from memory. Serves the audio pack and the windows' skin archive.
 struct ZipEntryInfo {
     size_t index = 0;
-    std::string name;  // decoded to UTF-8 (UTF-8 flag or valid UTF-8, otherwise GBK)
+    // Decoded to UTF-8: as UTF-8 when flagged; otherwise archives made on DOS or
+    // Windows are read as GBK first and others as UTF-8 first.
+    std::string name;
     bool directory = false;
     bool readOnly = false;
     std::time_t modified = 0;  // UTC seconds
