@@ -1,0 +1,64 @@
+#include "link/MessageReader.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <string_view>
+
+#include "app/LogHelper.h"
+#include "link/CashierMessage.h"
+#include "voice/AnnouncementComposer.h"
+
+namespace {
+// One message is what one receive returns; longer transmissions come as
+// several messages of at most this size.
+const size_t kMessageMax = 512;
+}  // namespace
+
+bool MessageReader::OnSocketRead(int fd) {
+    char buffer[kMessageMax];
+    ssize_t received;
+    do {
+        received = ::recv(fd, buffer, sizeof(buffer), 0);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return true;  // woken without data; the connection is fine
+    }
+    if (received <= 0) {
+        LogHelper::GetInstance()->Debug("OnSocketRead调用recv()失败.");
+        return false;
+    }
+
+    // The reply goes out before parsing so the cashier never waits on
+    // composition or a download. A peer that does not read its replies fills
+    // its buffer; the send then would block, and such a peer is let go rather
+    // than stalling the main thread.
+    ssize_t sent;
+    do {
+        sent = ::send(fd, "OK", 2, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (sent < 0 && errno == EINTR);
+    if (sent <= 0) {
+        LogHelper::GetInstance()->Debug("OnSocketRead调用send()失败.");
+        return false;
+    }
+
+    try {
+        const std::string_view text =
+            CashierText(std::string_view(buffer, static_cast<size_t>(received)));
+        LogHelper::GetInstance()->Debug(std::string(text));
+        const CashierMessage message = CutCashierMessage(text);
+        switch (message.form) {
+            case CashierMessage::Form::Comma:
+                m_composer.ComposeCommaMessage(message.subject, message.code);
+                break;
+            case CashierMessage::Form::Dot:
+                m_composer.ComposeDotMessage(message.subject, message.detail, message.code);
+                break;
+            case CashierMessage::Form::Ignored:
+                break;
+        }
+    } catch (...) {
+        LogHelper::GetInstance()->Error("发生异常 MainFrame::OnSocketRead");
+    }
+    return true;
+}
