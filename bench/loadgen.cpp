@@ -3,10 +3,12 @@
 // side does. One thread, epoll. Prints one line of key=value figures.
 //
 //   loadgen --port P --conns N [--seconds S] [--max-messages M]
-//           [--message TEXT]... [--churn] [--random-half] [--seed X]
+//           [--message TEXT]... [--churn] [--random-half] [--seed X] [--rate R]
 //
 // --churn: every connection sends 1 to 5 messages, closes and opens again.
 // --random-half: half of the connections send random bytes (1 to 512) instead.
+// --rate: all connections together send at most R messages per second, evenly
+//   spread, so latency can be read at a load below saturation.
 // Only loopback is ever a target: the address is fixed to 127.0.0.1.
 
 #include <arpa/inet.h>
@@ -42,6 +44,7 @@ struct Options {
     bool churn = false;
     bool randomHalf = false;
     unsigned seed = 1;
+    double rate = 0;  // messages per second over all connections; 0 as fast as the OKs come
 };
 
 struct Conn {
@@ -51,7 +54,9 @@ struct Conn {
     bool random = false;
     int leftInLife = 0;  // churn: messages before closing
     int okBytes = 0;     // bytes of the current reply received so far
+    bool paced = false;  // waiting for nextSend before sending
     Clock::time_point sentAt;
+    Clock::time_point nextSend;
 };
 
 struct Totals {
@@ -68,9 +73,10 @@ struct Totals {
 
 [[noreturn]] void Usage(const char* why) {
     std::fprintf(stderr, "loadgen: %s\n", why);
-    std::fprintf(stderr,
-                 "usage: loadgen --port P --conns N [--seconds S] [--max-messages M]\n"
-                 "               [--message TEXT]... [--churn] [--random-half] [--seed X]\n");
+    std::fprintf(
+        stderr,
+        "usage: loadgen --port P --conns N [--seconds S] [--max-messages M]\n"
+        "               [--message TEXT]... [--churn] [--random-half] [--seed X] [--rate R]\n");
     std::exit(2);
 }
 
@@ -97,6 +103,8 @@ Options Parse(int argc, char** argv) {
             o.churn = true;
         } else if (a == "--random-half") {
             o.randomHalf = true;
+        } else if (a == "--rate") {
+            o.rate = std::atof(next());
         } else if (a == "--seed") {
             o.seed = static_cast<unsigned>(std::strtoul(next(), nullptr, 10));
         } else {
@@ -109,6 +117,8 @@ Options Parse(int argc, char** argv) {
         Usage("--conns must be 1..20000");
     if (o.seconds <= 0 || o.seconds > 600)
         Usage("--seconds must be in (0, 600]");
+    if (o.rate < 0)
+        Usage("--rate must not be negative");
     if (o.messages.empty())
         o.messages.emplace_back("x,download");
     for (const auto& m : o.messages) {
@@ -136,6 +146,13 @@ public:
         const auto start = Clock::now();
         const auto deadline = start + std::chrono::duration_cast<Clock::duration>(
                                           std::chrono::duration<double>(m_opt.seconds));
+        if (m_opt.rate > 0) {
+            m_interval = std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(m_conns.size() / m_opt.rate));
+            for (size_t i = 0; i < m_conns.size(); ++i) {
+                m_conns[i].nextSend = start + m_interval * i / m_conns.size();
+            }
+        }
         for (size_t i = 0; i < m_conns.size(); ++i)
             Open(i);
         std::vector<epoll_event> events(1024);
@@ -154,9 +171,13 @@ public:
             }
             if (draining && (Outstanding() == 0 || now >= drainEnd))
                 break;
-            const int n = epoll_wait(m_ep, events.data(), static_cast<int>(events.size()), 50);
+            const timespec wait = Timeout(now);
+            const int n =
+                epoll_pwait2(m_ep, events.data(), static_cast<int>(events.size()), &wait, nullptr);
             for (int i = 0; i < n; ++i)
                 Handle(events[i].data.u32, events[i].events);
+            if (m_opt.rate > 0)
+                SendDue();
         }
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         for (auto& c : m_conns) {
@@ -184,6 +205,7 @@ private:
         c.fd = -1;
         c.connecting = false;
         c.outstanding = false;
+        c.paced = false;
         c.okBytes = 0;
     }
 
@@ -218,12 +240,51 @@ private:
         epoll_ctl(m_ep, EPOLL_CTL_ADD, c.fd, &ev);
     }
 
+    // How long epoll may wait: until the next paced send is due, at most 50 ms.
+    timespec Timeout(Clock::time_point now) const {
+        Clock::duration wait = std::chrono::milliseconds(50);
+        if (m_opt.rate > 0) {
+            for (const Conn& c : m_conns) {
+                if (c.paced)
+                    wait = std::min(wait, std::max(Clock::duration(0), c.nextSend - now));
+            }
+        }
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+        return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    }
+
+    void SendDue() {
+        const auto now = Clock::now();
+        for (size_t i = 0; i < m_conns.size(); ++i) {
+            Conn& c = m_conns[i];
+            if (c.paced && c.fd >= 0 && now >= c.nextSend) {
+                c.paced = false;
+                SendNow(i);
+            }
+        }
+    }
+
     void SendNext(size_t i) {
         Conn& c = m_conns[i];
         if (m_stopSending || Exhausted()) {
             CloseConn(c);
             return;
         }
+        if (m_opt.rate > 0) {
+            const auto now = Clock::now();
+            c.nextSend += m_interval;
+            if (c.nextSend < now - m_interval)
+                c.nextSend = now;  // fell behind: no burst
+            if (now < c.nextSend) {
+                c.paced = true;
+                return;
+            }
+        }
+        SendNow(i);
+    }
+
+    void SendNow(size_t i) {
+        Conn& c = m_conns[i];
         std::string payload;
         if (c.random) {
             payload.resize(1 + m_rng() % 512);
@@ -333,6 +394,7 @@ private:
     Totals m_t;
     int m_ep = -1;
     bool m_stopSending = false;
+    Clock::duration m_interval{};
 };
 
 }  // namespace

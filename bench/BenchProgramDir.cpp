@@ -1,0 +1,48 @@
+#include "BenchProgramDir.h"
+
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "app/Helpers.h"
+#include "app/ModuleDir.h"
+
+namespace {
+
+std::string g_dir;
+
+class BenchModuleDir : public ModuleDir {
+public:
+    explicit BenchModuleDir(std::string dir) : m_dir(std::move(dir)) {}
+    std::wstring ExecutablePath() const override { return Utf8ToWide(m_dir + "/Voice"); }
+
+private:
+    std::string m_dir;
+};
+
+}  // namespace
+
+std::string UseBenchProgramDir(const std::string& settings) {
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/voice-bench-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        std::exit(1);
+    }
+    g_dir = pattern;
+    std::ofstream(g_dir + "/Setting.ini", std::ios::binary) << settings;
+    std::filesystem::create_directories(g_dir + "/Audio");
+    ModuleDir::Install(std::make_unique<BenchModuleDir>(g_dir));
+    return g_dir;
+}
+
+void RemoveBenchProgramDir() {
+    if (!g_dir.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(g_dir, ec);
+        g_dir.clear();
+    }
+}

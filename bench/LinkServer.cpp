@@ -1,0 +1,85 @@
+// The voice side's cashier link on its own, for the load tool: the real
+// SocketHelper and MessageReader on the Qt event loop, as in the main window,
+// with the composer handing announcements either to a counter ("count") or to
+// the real play queue without a play thread ("queue").
+//
+//   link_server PORT [count|queue]      ends on SIGINT/SIGTERM, printing the totals
+#include <QCoreApplication>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "BenchProgramDir.h"
+#include "app/Helpers.h"
+#include "link/MessageReader.h"
+#include "link/SocketHelper.h"
+#include "voice/AnnouncementComposer.h"
+#include "voice/PlayHelper.h"
+
+namespace {
+volatile std::sig_atomic_t g_stop = 0;
+void OnSignal(int) {
+    g_stop = 1;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: link_server PORT [count|queue]\n");
+        return 2;
+    }
+    const int port = std::atoi(argv[1]);
+    const std::string mode = argc > 2 ? argv[2] : "count";
+    if (mode != "count" && mode != "queue") {
+        std::fprintf(stderr, "link_server: mode must be count or queue\n");
+        return 2;
+    }
+    UseBenchProgramDir("[WebSetting]\nUrl=http://127.0.0.1:1\nTimeOut=1\ndebug=0\n");
+    QCoreApplication app(argc, argv);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+
+    long announced = 0;
+    AnnouncementComposer::Sink sink;
+    if (mode == "count") {
+        sink = [&](const Announcement&) { ++announced; };
+    } else {
+        PlayHelper* play = PlayHelper::GetInstance();
+        sink = [&announced, play](const Announcement& a) {
+            ++announced;
+            if (play)
+                play->Enqueue(a);
+        };
+    }
+    AnnouncementComposer composer(sink);
+    composer.BuildPrefixTable();
+    MessageReader reader(composer);
+
+    std::wstring error;
+    SocketHelper* link = SocketHelper::GetInstance();
+    if (!link->BindPort(port, error) ||
+        !link->StartListening([&](int fd) { return reader.OnSocketRead(fd); })) {
+        std::fprintf(stderr, "link_server: cannot listen on %d: %s\n", port,
+                     WideToUtf8(error).c_str());
+        return 1;
+    }
+    std::printf("listening %d\n", port);
+    std::fflush(stdout);
+
+    QTimer stopCheck;
+    QObject::connect(&stopCheck, &QTimer::timeout, [&] {
+        if (g_stop)
+            app.quit();
+    });
+    stopCheck.start(100);
+    app.exec();
+
+    const size_t queued = PlayHelper::Peek() ? PlayHelper::Peek()->QueueLength() : 0;
+    std::printf("announced=%ld queued=%zu\n", announced, queued);
+    SocketHelper::Destroy();
+    PlayHelper::Destroy();
+    RemoveBenchProgramDir();
+    return 0;
+}
