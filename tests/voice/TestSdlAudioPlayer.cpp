@@ -1,0 +1,194 @@
+// The SDL2_mixer player on SDL's dummy driver: opening by format, the end of a
+// clip reported once and only for the clip being played, calls from inside the
+// end callback, and no player without an audio device.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "support/TempProgramDir.h"
+#include "support/ToneClip.h"
+#include "voice/SdlAudioPlayer.h"
+
+namespace {
+constexpr auto kGenerous = std::chrono::seconds(30);
+
+class SdlAudioPlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+        std::string reason;
+        m_player = SdlAudioPlayer::Create(&reason);
+        ASSERT_NE(m_player, nullptr) << reason;
+        m_player->SetEndCallback([this] { OnEnd(); });
+    }
+    void TearDown() override { m_player.reset(); }
+
+    std::string Tone(const std::string& name, double seconds, int frequency = 440) {
+        const std::string path = m_dir.File(name);
+        EXPECT_TRUE(MakeToneClip(path, seconds, frequency)) << path;
+        return path;
+    }
+
+    void OnEnd() {
+        std::function<void()> next;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_ends;
+            m_endThreads.push_back(std::this_thread::get_id());
+            next = m_onEnd;
+        }
+        if (next) {
+            next();
+        }
+        m_changed.notify_all();
+    }
+
+    // True once `count` ends arrived (false only if they never do).
+    bool WaitForEnds(int count) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, kGenerous, [&] { return m_ends >= count; });
+    }
+    int Ends() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_ends;
+    }
+
+    TempProgramDir m_dir;
+    std::unique_ptr<SdlAudioPlayer> m_player;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_ends = 0;
+    std::vector<std::thread::id> m_endThreads;
+    std::function<void()> m_onEnd;
+};
+
+struct OpenCase {
+    const char* name;
+    std::string content;  // "tone" makes a real clip
+    bool opens;
+};
+
+class SdlAudioPlayerOpen : public SdlAudioPlayerTest,
+                           public ::testing::WithParamInterface<OpenCase> {};
+
+TEST_P(SdlAudioPlayerOpen, DetectsTheFormatFromTheFileAndRefusesWhatIsNoAudio) {
+    const OpenCase& c = GetParam();
+    std::string path = m_dir.File(c.name);
+    if (c.content == "tone") {
+        path = Tone(c.name, 0.2);
+    } else if (c.content == "mp3 tone") {
+        std::filesystem::rename(Tone("made.mp3", 0.2), path);
+    } else if (c.content != "missing") {
+        std::ofstream(path, std::ios::binary) << c.content;
+    }
+    EXPECT_EQ(m_player->Open(path), c.opens);
+    if (!c.opens) {
+        EXPECT_FALSE(m_player->LastError().empty());
+        EXPECT_FALSE(m_player->Play()) << "nothing open, nothing to play";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SdlAudioPlayerOpen,
+    ::testing::Values(OpenCase{"tone.wav", "tone", true}, OpenCase{"tone.mp3", "tone", true},
+                      // an mp3 named .wav: the content decides, not the name
+                      OpenCase{"mp3inside.wav", "mp3 tone", true},
+                      OpenCase{"missing.wav", "missing", false}, OpenCase{"empty.mp3", "", false},
+                      OpenCase{"text.wav", "this is not a sound file at all\n", false},
+                      OpenCase{"riff.wav", std::string("RIFF\x10\0\0\0WAVEfmt ", 16), false}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        for (char& ch : name) {
+            if (ch == '.') {
+                ch = '_';
+            }
+        }
+        return name;
+    });
+
+TEST_F(SdlAudioPlayerTest, ReportsTheNaturalEndOfAClipOnItsOwnThread) {
+    ASSERT_TRUE(m_player->Open(Tone("a.wav", 0.3)));
+    ASSERT_TRUE(m_player->Play());
+    ASSERT_TRUE(WaitForEnds(1));
+    ASSERT_TRUE(m_player->Open(Tone("b.mp3", 0.3)));
+    ASSERT_TRUE(m_player->Play());
+    ASSERT_TRUE(WaitForEnds(2));
+    EXPECT_EQ(Ends(), 2);
+    for (const auto& id : m_endThreads) {
+        EXPECT_NE(id, std::this_thread::get_id());
+    }
+}
+
+// A clip cut short by the owner is no end: only the clip started afterwards
+// (which plays longer than the cut one would have) reports one.
+TEST_F(SdlAudioPlayerTest, AClipCutShortReportsNoEnd) {
+    const std::string shortClip = Tone("short.wav", 0.2);
+    const std::string longer = Tone("longer.wav", 0.6);
+    using Cut = void (*)(SdlAudioPlayer&, const std::string&);
+    const std::vector<std::pair<const char*, Cut>> cuts = {
+        {"stop", [](SdlAudioPlayer& p, const std::string&) { p.Stop(); }},
+        {"close", [](SdlAudioPlayer& p, const std::string&) { p.Close(); }},
+        {"open another", [](SdlAudioPlayer& p, const std::string& other) { p.Open(other); }},
+        {"play again", [](SdlAudioPlayer& p, const std::string&) { p.Play(); }},
+    };
+    int expected = 0;
+    for (const auto& [what, cut] : cuts) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(m_player->Open(shortClip));
+        ASSERT_TRUE(m_player->Play());
+        cut(*m_player, longer);
+        ASSERT_TRUE(m_player->Open(longer));
+        ASSERT_TRUE(m_player->Play());
+        ++expected;
+        ASSERT_TRUE(WaitForEnds(expected));
+        EXPECT_EQ(Ends(), expected);
+    }
+}
+
+TEST_F(SdlAudioPlayerTest, TheEndCallbackMayStopOpenAndPlayTheNextClip) {
+    const std::vector<std::string> clips = {Tone("1.wav", 0.15), Tone("2.mp3", 0.15, 660),
+                                            Tone("3.wav", 0.15, 880)};
+    size_t next = 1;
+    m_onEnd = [&] {
+        if (next < clips.size()) {
+            m_player->Stop();
+            m_player->Close();
+            ASSERT_TRUE(m_player->Open(clips[next++]));
+            m_player->SetVolume(50, 50);
+            ASSERT_TRUE(m_player->Play());
+        }
+    };
+    ASSERT_TRUE(m_player->Open(clips[0]));
+    ASSERT_TRUE(m_player->Play());
+    ASSERT_TRUE(WaitForEnds(3));
+    EXPECT_EQ(next, clips.size());
+}
+
+TEST_F(SdlAudioPlayerTest, OnlyOnePlayerAtATime) {
+    std::string reason;
+    EXPECT_EQ(SdlAudioPlayer::Create(&reason), nullptr);
+    EXPECT_FALSE(reason.empty());
+    m_player.reset();
+    auto again = SdlAudioPlayer::Create(&reason);
+    EXPECT_NE(again, nullptr) << reason;
+}
+
+TEST(SdlAudioPlayerDevice, NoUsableAudioDeviceGivesNoPlayer) {
+    ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    std::string reason;
+    auto player = SdlAudioPlayer::Create(&reason);
+    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    EXPECT_EQ(player, nullptr);
+    EXPECT_FALSE(reason.empty());
+    // Nothing is left half open: the next player gets the device.
+    EXPECT_NE(SdlAudioPlayer::Create(&reason), nullptr) << reason;
+}
+}  // namespace
