@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+// Replaces the file at `path` with `content` so that a reader, a crash or a
+// full disk only ever leaves the old file or the new one, never a mix: the
+// bytes go to a new file beside it, are flushed to the disk, and take the old
+// file's place in one rename. False (and the old file untouched, no stray
+// temporary left) when any step fails.
+bool WriteFileAtomically(const std::string& path, const std::string& content);
