@@ -84,6 +84,24 @@ bool IsSafeServerPath(const std::string& path) {
     return true;
 }
 
+// The refused path goes into the log with its control bytes spelled out, so a
+// line end inside it cannot forge a log line.
+std::string Printable(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7f) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xf];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 AnnouncementComposer::AnnouncementComposer(Sink sink) : m_sink(std::move(sink)) {
@@ -274,7 +292,7 @@ bool AnnouncementComposer::HandleCustomClip(const std::string& subject, Announce
         return false;
     }
     if (!IsSafeServerPath(subject)) {
-        LogHelper::GetInstance()->Error("服务器语音路径不合法，已忽略: " + subject);
+        LogHelper::GetInstance()->Error("服务器语音路径不合法，未下载: " + Printable(subject));
         return false;
     }
     std::string localName = subject;
