@@ -6,10 +6,10 @@
 
 #include "support/SpawnedProcess.h"
 
-bool MakeToneClip(const std::string& path, double seconds, int frequency) {
+bool MakeToneClip(const std::string& path, double seconds, int frequency, int channels) {
     SpawnedProcess sox;
-    if (!sox.Start({"sox", "-n", "-r", "44100", "-c", "1", path, "synth", std::to_string(seconds),
-                    "sine", std::to_string(frequency), "vol", "0.5"},
+    if (!sox.Start({"sox", "-n", "-r", "44100", "-c", std::to_string(channels), path, "synth",
+                    std::to_string(seconds), "sine", std::to_string(frequency), "vol", "0.5"},
                    {})) {
         return false;
     }
