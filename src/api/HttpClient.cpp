@@ -1,0 +1,264 @@
+#include "api/HttpClient.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "app/Helpers.h"
+#include "app/IniHelper.h"
+#include "app/LogHelper.h"
+
+namespace {
+
+const char* const kUserAgent =
+    "Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/55.0.2883.87 Safari/537.36";
+const long kMaxRedirects = 5;
+// Only plain and secure HTTP: a settings file or a redirect must not turn a
+// download into a read of local files or another protocol.
+const char* const kProtocols = "http,https";
+
+std::mutex s_limitsMutex;
+HttpLimits s_limits;
+
+struct CurlDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
+
+// curl_global_init is not safe to race; the login worker and the main thread
+// may both make the first handle.
+CurlHandle NewHandle() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    return CurlHandle(curl_easy_init());
+}
+
+struct PostSink {
+    std::string* answer;
+    int64_t limit;
+    int64_t received = 0;
+};
+
+size_t AppendAnswer(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<PostSink*>(user);
+    const size_t bytes = size * count;
+    sink->received += static_cast<int64_t>(bytes);
+    if (sink->received > sink->limit) {
+        return 0;  // aborts the transfer: no login answer is this large
+    }
+    sink->answer->append(data, bytes);
+    return bytes;
+}
+
+// Shared guards of both operations; false when the library refused one.
+bool SetGuards(CURL* curl, const HttpLimits& limits) {
+    return curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols) == CURLE_OK;
+}
+
+// The file being downloaded: a temporary file beside the target, so that a
+// broken transfer never leaves something that looks like a finished clip.
+struct Download {
+    CURL* curl = nullptr;
+    FILE* file = nullptr;
+    std::string tempPath;
+    int64_t limit = 0;
+    int64_t written = 0;
+
+    Download() = default;
+    Download(const Download&) = delete;
+    Download& operator=(const Download&) = delete;
+    ~Download() { Discard(); }
+
+    void Discard() {
+        if (file != nullptr) {
+            std::fclose(file);
+            file = nullptr;
+        }
+        if (!tempPath.empty()) {
+            ::unlink(tempPath.c_str());
+            tempPath.clear();
+        }
+    }
+};
+
+size_t WriteDownload(char* data, size_t size, size_t count, void* user) {
+    auto* download = static_cast<Download*>(user);
+    download->written += static_cast<int64_t>(size * count);
+    if (download->written > download->limit) {
+        return 0;  // aborts: larger than any clip we would play
+    }
+    return std::fwrite(data, size, count, download->file);
+}
+
+int DownloadProgress(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
+    auto* download = static_cast<Download*>(user);
+    if (download == nullptr || download->curl == nullptr) {
+        return 0;
+    }
+    try {
+        curl_off_t speed = 0;
+        curl_easy_getinfo(download->curl, CURLINFO_SPEED_DOWNLOAD_T, &speed);
+        double value = static_cast<double>(speed);
+        const char* unit = "B";
+        if (speed > 1073741824) {
+            value /= 1073741824.0;
+            unit = "G";
+        } else if (speed > 1048576) {
+            value /= 1048576.0;
+            unit = "M";
+        } else if (speed > 1024) {
+            value /= 1024.0;
+            unit = "KB";
+        }
+        std::printf("\n speed: %.2f%s /s", value, unit);
+        // Until the size is known there is no share to print.
+        const double percent = total > 0 ? static_cast<double>(now) * 100.0 / total : 0.0;
+        std::printf("\n%.2f / %.2f (%.2f %%)", static_cast<double>(now), static_cast<double>(total),
+                    percent);
+    } catch (...) {
+    }
+    return 0;
+}
+
+}  // namespace
+
+HttpLimits GetHttpLimits() {
+    std::lock_guard<std::mutex> lock(s_limitsMutex);
+    return s_limits;
+}
+
+void SetHttpLimits(const HttpLimits& limits) {
+    std::lock_guard<std::mutex> lock(s_limitsMutex);
+    s_limits = limits;
+}
+
+bool HttpPost(const std::string& url, const std::string& body, std::string& answer) {
+    return HttpPost(url, body, answer, body);
+}
+
+bool HttpPost(const std::string& url, const std::string& body, std::string& answer,
+              const std::string& bodyForLog) {
+    CurlHandle handle = NewHandle();
+    CURL* curl = handle.get();
+    if (curl == nullptr) {
+        return false;
+    }
+    LogHelper* log = LogHelper::GetInstance();
+    log->Debug(url);
+    log->Debug(bodyForLog);
+
+    const HttpLimits limits = GetHttpLimits();
+    PostSink sink{&answer, limits.maxBodyBytes};
+    const long timeOut = IniHelper::GetInstance()->Settings().timeOut;
+    const bool set =
+        curl_easy_setopt(curl, CURLOPT_POST, 1L) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())) ==
+            CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str()) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendAnswer) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, timeOut < 0 ? 0L : timeOut) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L) == CURLE_OK &&
+        // Signals cannot time out name lookups on a worker thread safely.
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK && SetGuards(curl, limits);
+    if (!set) {
+        return false;
+    }
+    if (curl_easy_perform(curl) != CURLE_OK) {
+        return false;
+    }
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || status > 299 || answer.empty()) {
+        return false;
+    }
+    log->Debug(answer);
+    return true;
+}
+
+bool DownloadFile(const std::string& url, const std::string& path) {
+    if (url.empty() || path.empty()) {
+        return false;
+    }
+    std::string address = url;
+    ReplaceAll(address, "\\", "/");
+
+    std::string target = path;
+    ReplaceAll(target, "\\\\", "\\");
+    // Callers may still name folders the Windows way; here they are folders too.
+    ReplaceAll(target, "\\", "/");
+    ::unlink(target.c_str());
+    CreateDirs(target);
+
+    Download download;
+    CurlHandle handle = NewHandle();
+    download.curl = handle.get();
+    if (download.curl == nullptr) {
+        return false;
+    }
+    CURL* curl = download.curl;
+    const HttpLimits limits = GetHttpLimits();
+    download.limit = limits.maxBodyBytes;
+    const bool set =
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_URL, address.c_str()) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_POST, 0L) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteDownload) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &download) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &download) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, DownloadProgress) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L) == CURLE_OK &&
+        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                         static_cast<curl_off_t>(limits.maxBodyBytes)) == CURLE_OK &&
+        SetGuards(curl, limits);
+    if (!set) {
+        return false;
+    }
+
+    std::string temp = target + ".part.XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    download.tempPath = temp;
+    download.file = ::fdopen(fd, "wb");
+    if (download.file == nullptr) {
+        ::close(fd);
+        return false;
+    }
+
+    const CURLcode result = curl_easy_perform(curl);
+    std::fflush(stdout);
+    if (result != CURLE_OK) {
+        return false;
+    }
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    if (status != 200) {
+        return false;
+    }
+    // A full disk shows up only when the buffered bytes are written out.
+    const bool closed = std::fclose(download.file) == 0;
+    download.file = nullptr;
+    ::chmod(download.tempPath.c_str(), 0644);
+    if (!closed || ::rename(download.tempPath.c_str(), target.c_str()) != 0) {
+        return false;
+    }
+    download.tempPath.clear();
+    return true;
+}

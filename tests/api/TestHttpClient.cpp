@@ -1,0 +1,277 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <string>
+
+#include "api/HttpClient.h"
+#include "app/IniHelper.h"
+#include "support/FakeWebApi.h"
+#include "support/StalledListener.h"
+#include "support/TempProgramDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kUserAgent =
+    "Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/55.0.2883.87 Safari/537.36";
+// Far beyond any limit the code under test sets: only guards against a hang.
+const auto kHangGuard = std::chrono::seconds(120);
+
+// Fake web API whose every path behaves as `behaviour` (a JSON object).
+std::string Everywhere(const std::string& behaviour, const std::string& clips = "") {
+    std::string config = R"({"responses": {"*": )" + behaviour + "}";
+    if (!clips.empty()) {
+        config += R"(, "clips": ")" + clips + "\"";
+    }
+    return config + "}";
+}
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    void SetUp() override { m_saved = GetHttpLimits(); }
+    void TearDown() override { SetHttpLimits(m_saved); }
+
+    // Small clips folder served by the fake server.
+    std::string MakeClips() {
+        const std::string clips = m_dir.File("served");
+        fs::create_directories(clips + "/sub");
+        m_dir.Write("served/sub/a.wav", "RIFF-clip-bytes");
+        return clips;
+    }
+    // Files in a folder, temporary leftovers included.
+    static std::vector<std::string> Listing(const std::string& folder) {
+        std::vector<std::string> names;
+        if (fs::exists(folder)) {
+            for (const auto& entry : fs::directory_iterator(folder)) {
+                names.push_back(entry.path().filename().string());
+            }
+        }
+        return names;
+    }
+
+    TempProgramDir m_dir;
+    HttpLimits m_saved;
+};
+
+struct PostCase {
+    const char* name;
+    const char* behaviour;
+    bool ok;
+    const char* answer;
+};
+
+class HttpPostAnswers : public HttpClientTest, public ::testing::WithParamInterface<PostCase> {};
+
+TEST_P(HttpPostAnswers, ResultFollowsStatusAndBody) {
+    const PostCase& c = GetParam();
+    FakeWebApi server(Everywhere(c.behaviour));
+    ASSERT_TRUE(server.Running()) << server.Error();
+    std::string answer;
+    EXPECT_EQ(HttpPost(server.BaseUrl() + "/p", "a=1", answer), c.ok);
+    EXPECT_EQ(answer, c.answer);
+    // A POST is never redirected nor retried.
+    EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, HttpPostAnswers,
+    ::testing::Values(
+        PostCase{"ok_with_body", R"({"status": 200, "body": "hello"})", true, "hello"},
+        PostCase{"created_with_body", R"({"status": 201, "body": "made"})", true, "made"},
+        PostCase{"no_content", R"({"status": 204, "empty_body": true})", false, ""},
+        PostCase{"ok_but_empty", R"({"status": 200, "empty_body": true})", false, ""},
+        // Whatever arrived stays in the answer, also on failure.
+        PostCase{"server_error", R"({"status": 500, "body": "boom"})", false, "boom"},
+        PostCase{"redirect_not_followed",
+                 R"({"status": 302, "body": "moved", "location": "/elsewhere"})", false, "moved"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HttpClientTest, PostSendsTheBodyByteForByteWithoutUserAgent) {
+    FakeWebApi server(Everywhere(R"({"body": "ok"})"));
+    ASSERT_TRUE(server.Running()) << server.Error();
+    const std::string body = "key=k&pwd=a&b=c 一号&x=%41";
+    std::string answer;
+    ASSERT_TRUE(HttpPost(server.BaseUrl() + "/api/x", body, answer));
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_EQ(requests[0].path, "/api/x");
+    EXPECT_EQ(requests[0].body, body);
+    EXPECT_EQ(requests[0].Header("Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_FALSE(requests[0].HasHeader("User-Agent"));
+}
+
+TEST_F(HttpClientTest, PostToAClosedPortFails) {
+    std::string baseUrl;
+    {
+        FakeWebApi gone;
+        ASSERT_TRUE(gone.Running()) << gone.Error();
+        baseUrl = gone.BaseUrl();
+    }
+    std::string answer;
+    EXPECT_FALSE(HttpPost(baseUrl + "/p", "a=1", answer));
+    EXPECT_EQ(answer, "");
+}
+
+TEST_F(HttpClientTest, PostTimeLimitEndsAWaitForAServerThatNeverAnswers) {
+    FakeWebApi server(Everywhere(R"({"never_answer": true})"));
+    ASSERT_TRUE(server.Running()) << server.Error();
+    IniHelper::GetInstance()->Settings().timeOut = 3;
+    auto call = std::async(std::launch::async, [&] {
+        std::string answer;
+        return HttpPost(server.BaseUrl() + "/p", "a=1", answer);
+    });
+    ASSERT_EQ(call.wait_for(kHangGuard), std::future_status::ready);
+    EXPECT_FALSE(call.get());
+}
+
+// Without a time limit in the settings, a silent server must still not hold
+// the login's wait dialog for ever: the low-speed guard ends the wait.
+TEST_F(HttpClientTest, PostWithoutTimeLimitStillGivesUpOnASilentServer) {
+    FakeWebApi server(Everywhere(R"({"never_answer": true})"));
+    ASSERT_TRUE(server.Running()) << server.Error();
+    IniHelper::GetInstance()->Settings().timeOut = 0;
+    HttpLimits limits;
+    limits.lowSpeedSeconds = 1;
+    SetHttpLimits(limits);
+    auto call = std::async(std::launch::async, [&] {
+        std::string answer;
+        return HttpPost(server.BaseUrl() + "/p", "a=1", answer);
+    });
+    ASSERT_EQ(call.wait_for(kHangGuard), std::future_status::ready);
+    EXPECT_FALSE(call.get());
+}
+
+TEST_F(HttpClientTest, ConnectLimitEndsAWaitForAHostThatSwallowsConnections) {
+    StalledListener stalled;
+    if (!stalled.Ready()) {
+        GTEST_SKIP() << "this kernel completes every loopback handshake";
+    }
+    IniHelper::GetInstance()->Settings().timeOut = 0;
+    HttpLimits limits;
+    limits.connectSeconds = 1;
+    SetHttpLimits(limits);
+    const std::string url = "http://127.0.0.1:" + std::to_string(stalled.Port());
+    auto post = std::async(std::launch::async, [&] {
+        std::string answer;
+        return HttpPost(url + "/p", "a=1", answer);
+    });
+    auto download = std::async(std::launch::async,
+                               [&] { return DownloadFile(url + "/a.wav", m_dir.File("a.wav")); });
+    ASSERT_EQ(post.wait_for(kHangGuard), std::future_status::ready);
+    ASSERT_EQ(download.wait_for(kHangGuard), std::future_status::ready);
+    EXPECT_FALSE(post.get());
+    EXPECT_FALSE(download.get());
+    EXPECT_FALSE(m_dir.Exists("a.wav"));
+}
+
+TEST_F(HttpClientTest, PostGivesUpOnAnAnswerBeyondTheSizeLimit) {
+    FakeWebApi server(Everywhere(R"({"huge_body": 3000000})"));
+    ASSERT_TRUE(server.Running()) << server.Error();
+    HttpLimits limits;
+    limits.maxBodyBytes = 1000000;
+    SetHttpLimits(limits);
+    std::string answer;
+    EXPECT_FALSE(HttpPost(server.BaseUrl() + "/p", "a=1", answer));
+    EXPECT_LE(answer.size(), 1000000u);
+}
+
+TEST_F(HttpClientTest, DownloadTurnsBackslashesIntoSlashesAndSendsTheUserAgent) {
+    FakeWebApi server(R"({"clips": ")" + MakeClips() + "\"}");
+    ASSERT_TRUE(server.Running()) << server.Error();
+    const std::string target = m_dir.File("Audio/new/deeper/a.wav");
+    ASSERT_TRUE(DownloadFile(server.BaseUrl() + "\\sub\\a.wav", target));
+    EXPECT_EQ(m_dir.Read("Audio/new/deeper/a.wav"), "RIFF-clip-bytes");
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].path, "/sub/a.wav");
+    EXPECT_EQ(requests[0].Header("User-Agent"), kUserAgent);
+    EXPECT_EQ(Listing(m_dir.File("Audio/new/deeper")), std::vector<std::string>{"a.wav"});
+}
+
+TEST_F(HttpClientTest, DownloadPathWithBackslashesLandsInFolders) {
+    FakeWebApi server(R"({"clips": ")" + MakeClips() + "\"}");
+    ASSERT_TRUE(server.Running()) << server.Error();
+    ASSERT_TRUE(DownloadFile(server.BaseUrl() + "/sub/a.wav", m_dir.File("Audio\\\\x\\a.wav")));
+    EXPECT_EQ(m_dir.Read("Audio/x/a.wav"), "RIFF-clip-bytes");
+}
+
+TEST_F(HttpClientTest, DownloadReplacesAnOlderFile) {
+    FakeWebApi server(R"({"clips": ")" + MakeClips() + "\"}");
+    ASSERT_TRUE(server.Running()) << server.Error();
+    m_dir.Write("a.wav", "old and longer content");
+    ASSERT_TRUE(DownloadFile(server.BaseUrl() + "/sub/a.wav", m_dir.File("a.wav")));
+    EXPECT_EQ(m_dir.Read("a.wav"), "RIFF-clip-bytes");
+}
+
+TEST_F(HttpClientTest, DownloadFollowsFiveRedirects) {
+    FakeWebApi server(R"({"clips": ")" + MakeClips() + "\"}");
+    ASSERT_TRUE(server.Running()) << server.Error();
+    ASSERT_TRUE(DownloadFile(server.BaseUrl() + "/redirect/5/sub/a.wav", m_dir.File("a.wav")));
+    EXPECT_EQ(m_dir.Read("a.wav"), "RIFF-clip-bytes");
+    EXPECT_EQ(server.Requests().size(), 6u);
+}
+
+struct FailedDownload {
+    const char* name;
+    const char* behaviour;  // JSON for every path; "" for the plain server
+    const char* path;
+};
+
+class DownloadFailures : public HttpClientTest,
+                         public ::testing::WithParamInterface<FailedDownload> {};
+
+// Whatever breaks, the target is absent afterwards (an older file included),
+// and no temporary file is left beside it.
+TEST_P(DownloadFailures, LeaveNothingAtTheTarget) {
+    const FailedDownload& c = GetParam();
+    const std::string clips = MakeClips();
+    const std::string behaviour = c.behaviour;
+    FakeWebApi server(behaviour.empty() ? R"({"clips": ")" + clips + "\"}"
+                                        : Everywhere(behaviour, clips));
+    ASSERT_TRUE(server.Running()) << server.Error();
+    HttpLimits limits;
+    limits.lowSpeedSeconds = 1;
+    limits.maxBodyBytes = 1000000;
+    SetHttpLimits(limits);
+    m_dir.Write("Audio/a.wav", "an older copy");
+
+    auto call = std::async(std::launch::async, [&] {
+        return DownloadFile(server.BaseUrl() + c.path, m_dir.File("Audio/a.wav"));
+    });
+    ASSERT_EQ(call.wait_for(kHangGuard), std::future_status::ready);
+    EXPECT_FALSE(call.get());
+    EXPECT_TRUE(Listing(m_dir.File("Audio")).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DownloadFailures,
+    ::testing::Values(FailedDownload{"not_found", "", "/sub/missing.wav"},
+                      FailedDownload{"six_redirects", "", "/redirect/6/sub/a.wav"},
+                      FailedDownload{"server_error_with_body", R"({"status": 500, "body": "oops"})",
+                                     "/sub/a.wav"},
+                      FailedDownload{"cut_off_midway", R"({"close_mid": true})", "/sub/a.wav"},
+                      FailedDownload{"stalls_midway", R"({"stall_mid": true})", "/sub/a.wav"},
+                      FailedDownload{"never_answers", R"({"never_answer": true})", "/sub/a.wav"},
+                      FailedDownload{"larger_than_the_limit", R"({"huge_body": 3000000})",
+                                     "/sub/a.wav"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HttpClientTest, DownloadRefusesEmptyArguments) {
+    EXPECT_FALSE(DownloadFile("", m_dir.File("a.wav")));
+    EXPECT_FALSE(DownloadFile("http://127.0.0.1:1/a.wav", ""));
+}
+
+TEST_F(HttpClientTest, DownloadRefusesOtherProtocols) {
+    m_dir.Write("secret.txt", "local file");
+    EXPECT_FALSE(DownloadFile("file://" + m_dir.File("secret.txt"), m_dir.File("copy.txt")));
+    EXPECT_FALSE(m_dir.Exists("copy.txt"));
+}
+
+}  // namespace
