@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -13,18 +14,23 @@ bool ConnectWithTimeout(const std::string& address, uint32_t port);
 bool ProbeLink(const std::string& address, uint32_t port);
 
 // The link-check thread: probes, reports, pauses 10 s, for as long as it runs.
-// The report is called on the link-check thread; Stop() wakes it from its pause
-// and joins it.
+// The report is called on the link-check thread (it must not call Stop());
+// Stop() wakes it from its pause or from a probe in progress and joins it.
 class LinkChecker {
 public:
     using Report = std::function<void(bool reachable)>;
+    static constexpr std::chrono::milliseconds kPause{10000};
+
     LinkChecker() = default;
     ~LinkChecker();  // Stop()
     LinkChecker(const LinkChecker&) = delete;
     LinkChecker& operator=(const LinkChecker&) = delete;
 
+    // False when already running, or without an address or a port.
     bool Start(const std::string& address, uint32_t port, Report report);
     void Stop();
+    // The pause after each report; tests shorten it. Call before Start().
+    void SetPause(std::chrono::milliseconds pause) { m_pause = pause; }
 
 private:
     void Run(std::string address, uint32_t port, Report report);
@@ -33,4 +39,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
+    int m_cancelFd = -1;  // eventfd that cuts a probe short at Stop()
+    std::chrono::milliseconds m_pause = kPause;
 };
