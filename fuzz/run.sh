@@ -42,22 +42,22 @@ failed=0
 for t in "${targets[@]}"; do
     log=$build/$t.log
     status=ok
+    work=$(mktemp -d)
+    mkdir -p "$work.tmp"
     if [ -d "$root/fuzz/regressions/$t" ] && [ -n "$(ls -A "$root/fuzz/regressions/$t")" ]; then
         if ! TMPDIR="$work.tmp" "$build/$t" -runs=1 "$root/fuzz/regressions/$t"/* >"$log.regressions" 2>&1; then
             status="regression input fails (see $log.regressions)"
         fi
     fi
     if [ "$status" = ok ]; then
-        work=$(mktemp -d)
-        mkdir -p "$work.tmp"
         cp "$root/fuzz/corpus/$t"/* "$work"/ 2>/dev/null || true
         if ! TMPDIR="$work.tmp" "$build/$t" -runs="$runs" -max_total_time="$cap" -max_len=4096 -timeout=10 \
             -rss_limit_mb=2048 -malloc_limit_mb=1024 -print_final_stats=1 \
             -artifact_prefix="$artifacts/$t-" "$work" >"$log" 2>&1; then
             status="crash or leak (see $log; input in $artifacts)"
         fi
-        rm -rf "$work" "$work.tmp"
     fi
+    rm -rf "$work" "$work.tmp"
     if [ "$status" = ok ]; then
         passed=$((passed + 1))
         done_runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')
@@ -65,7 +65,7 @@ for t in "${targets[@]}"; do
     else
         failed=$((failed + 1))
         echo "fuzz: $t FAILED: $status"
-        grep -E 'ERROR|SUMMARY|runtime error|deadly signal' "$log"* | head -5 || true
+        grep -a -h -E '^==[0-9]+==|^SUMMARY|runtime error' "$log"* | head -5 || true
     fi
 done
 echo "fuzz: targets passed $passed, failed $failed"
