@@ -1,0 +1,348 @@
+#include "ui/MainFrame.h"
+
+#include "api/LoginResult.h"
+#include "api/UpdateApi.h"
+#include "app/Helpers.h"
+#include "app/IniHelper.h"
+#include "app/LogHelper.h"
+#include "link/SocketHelper.h"
+#include "ui/MsgDialog.h"
+#include "ui/SetDialog.h"
+#include "ui/SkinArchive.h"
+#include "ui/SkinBuilder.h"
+#include "ui/SkinControls.h"
+#include "voice/PlayHelper.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QMenu>
+#include <QSignalBlocker>
+#include <QSystemTrayIcon>
+
+#include <algorithm>
+
+namespace {
+
+void LogError(const std::string& line) {
+    if (LogHelper* log = LogHelper::GetInstance()) {
+        log->Error(line);
+    }
+}
+
+bool IsName(const QWidget* widget, const char* name) {
+    return widget && widget->objectName().compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+}
+
+}  // namespace
+
+MainFrame::MainFrame() {
+    m_servicesTimer.setSingleShot(true);
+    m_servicesTimer.setInterval(kServicesDelayMs);
+    connect(&m_servicesTimer, &QTimer::timeout, this, [this] { OnTimer(1); });
+    m_updateTimer.setInterval(kUpdateIntervalMs);
+    connect(&m_updateTimer, &QTimer::timeout, this, [this] { OnTimer(2); });
+}
+
+MainFrame::~MainFrame() {
+    StopServices();
+}
+
+void MainFrame::InitWindow() {
+    try {
+        m_composer.BuildPrefixTable();
+        m_logo = FindControl<SkinLabel>(QStringLiteral("logo"));
+        m_title = FindControl<QLabel>(QStringLiteral("labelTitle"));
+        m_volume = FindControl<SkinSlider>(QStringLiteral("slider_Volume"));
+        m_volumeLabel = FindControl<QLabel>(QStringLiteral("label_Volume"));
+        m_shield = FindControl<SkinCheckBox>(QStringLiteral("check_Shield"));
+        m_setBtn = FindControl<SkinButton>(QStringLiteral("setbtn"));
+        m_noLink = FindControl(QStringLiteral("nolink"));
+        m_linked = FindControl(QStringLiteral("linked"));
+        if (m_title) {
+            m_title->setText(QStringLiteral("Tallix语音端"));
+        }
+        OnLinkState(false);
+
+        IniHelper* ini = IniHelper::GetInstance();
+        // A hand-edited file may hold any number; the slider and the player
+        // both work on 0..100.
+        const int volume = std::clamp(ini->Settings().volume, 0, 100);
+        if (PlayHelper* player = PlayHelper::GetInstance()) {
+            player->SetVolume(static_cast<unsigned>(volume));
+        }
+        if (m_logo) {
+            m_logo->setBkImage(QStringLiteral("UI\\logo_qb.png"));
+        }
+        if (m_volume) {
+            // Showing the stored value is no change by the user: nothing to save.
+            const QSignalBlocker blocker(m_volume);
+            m_volume->setValue(volume);
+        }
+        if (m_volumeLabel) {
+            m_volumeLabel->setText(QString::number(volume));
+        }
+        if (m_shield) {
+            m_shield->setChecked(ini->Settings().shield.load());
+        }
+        CreateTray();
+
+        SocketHelper* socket = SocketHelper::GetInstance();
+        if (socket &&
+            socket->StartListening([this](int fd) { return m_reader.OnSocketRead(fd); })) {
+            m_listening = true;
+            m_servicesTimer.start();
+            m_updateTimer.start();
+            return;
+        }
+        // Told once the window is up, from the main loop, then the program ends.
+        QTimer::singleShot(0, this, [this] {
+            ShowMessage(this, QStringLiteral("开启SOCKET失败，程序退出。"));
+            Close(2);
+        });
+    } catch (...) {
+        LogError("异常发生  MainFrame::InitWindow");
+    }
+}
+
+void MainFrame::CreateTray() {
+    SkinBuilder builder;
+    m_menu = qobject_cast<QMenu*>(builder.Build(QStringLiteral("xmls\\Menu_Tray.xml"), this));
+    if (!m_menu) {
+        // Without its layout the menu still offers the way out.
+        m_menu = new QMenu(this);
+        m_menu->addAction(QStringLiteral("显示界面"))
+            ->setObjectName(QStringLiteral("Menu_Tray_Show"));
+        m_menu->addAction(QStringLiteral("退出"))->setObjectName(QStringLiteral("Menu_Tray_Exit"));
+    }
+    connect(m_menu, &QMenu::triggered, this, [this](QAction* action) {
+        // Queued, so the menu has closed before a handler runs a window of its own.
+        const QString name = action->objectName();
+        QMetaObject::invokeMethod(
+            this, [this, name] { OnMenuClick(name); }, Qt::QueuedConnection);
+    });
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        return;
+    }
+    m_tray = new QSystemTrayIcon(this);
+    m_tray->setIcon(QIcon(SkinArchive::Instance().Pixmap(QStringLiteral("UI\\logo_qb.png"))));
+    m_tray->setToolTip(QStringLiteral("Tallix语音端"));
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Context) {
+                    OnShowMenu();
+                }
+            });
+    m_tray->show();
+}
+
+void MainFrame::Notify(const TNotify& msg) {
+    try {
+        if (msg.type == QLatin1String("valuechanged")) {
+            if (msg.sender && msg.sender == m_volume) {
+                OnVolumeChange();
+            }
+            return;
+        }
+        WindowImplBase::Notify(msg);
+    } catch (...) {
+        LogError("异常发生  MainFrame::Notify");
+    }
+}
+
+void MainFrame::OnClick(const TNotify& msg) {
+    try {
+        if (!msg.sender) {
+            return;
+        }
+        if (msg.sender == m_shield) {
+            OnShieldChange();
+        } else if (msg.sender == m_setBtn) {
+            OnSetting();
+        } else if (IsName(msg.sender, "minbtn")) {
+            // Into the tray; without one the window could not come back, so
+            // it only minimises.
+            if (m_tray && m_tray->isVisible()) {
+                hide();
+            } else {
+                showMinimized();
+            }
+        } else {
+            WindowImplBase::OnClick(msg);
+        }
+    } catch (...) {
+        LogError("异常发生  MainFrame::OnClick");
+    }
+}
+
+void MainFrame::OnVolumeChange() {
+    try {
+        if (!m_volume) {
+            return;
+        }
+        const int volume = m_volume->value();
+        IniHelper::GetInstance()->SetVolume(volume);
+        if (PlayHelper* player = PlayHelper::GetInstance()) {
+            player->SetVolume(static_cast<unsigned>(volume));
+        }
+        if (m_volumeLabel) {
+            m_volumeLabel->setText(QString::number(volume));
+        }
+    } catch (...) {
+        LogError("异常发生  MainFrame::OnVolumeChange");
+    }
+}
+
+void MainFrame::OnShieldChange() {
+    try {
+        IniHelper* ini = IniHelper::GetInstance();
+        // The box has already toggled when the click arrives: its state is the new value.
+        ini->Settings().shield = m_shield && m_shield->isChecked();
+        ini->SaveShield();
+    } catch (...) {
+        LogError("异常发生  MainFrame::OnShieldChange");
+    }
+}
+
+void MainFrame::OnSetting() {
+    try {
+        if (m_setBtn) {
+            m_setBtn->setEnabled(false);
+        }
+        int result = 0;
+        {
+            SetDialog dialog;
+            m_setDialog = &dialog;
+            dialog.Create(nullptr, QStringLiteral("SettingDialog"));
+            dialog.CenterWindow();
+            result = dialog.ShowModal();
+            m_setDialog = nullptr;
+        }
+        if (result == SetDialog::kLoggedOut) {
+            Close(1);
+        }
+        if (m_setBtn) {
+            m_setBtn->setEnabled(true);
+        }
+    } catch (...) {
+        m_setDialog = nullptr;
+        if (m_setBtn) {
+            m_setBtn->setEnabled(true);
+        }
+        LogError("异常发生  MainFrame::OnSetting");
+    }
+}
+
+void MainFrame::OnShowMenu() {
+    try {
+        if (!m_menu) {
+            return;
+        }
+        // The menu opens above and to the right of the cursor.
+        const QPoint cursor = QCursor::pos();
+        m_menu->popup(cursor - QPoint(0, m_menu->sizeHint().height()));
+    } catch (...) {
+        LogError("异常发生  MainFrame::OnShowMenu");
+    }
+}
+
+void MainFrame::OnMenuClick(const QString& name) {
+    try {
+        if (name == QLatin1String("Menu_Tray_Show")) {
+            OnMenuShow();
+        } else if (name == QLatin1String("Menu_Tray_Exit")) {
+            OnMenuExit();
+        }
+    } catch (...) {
+        LogError("异常发生  MainFrame::OnMenuClick");
+    }
+}
+
+void MainFrame::OnMenuShow() {
+    try {
+        showNormal();
+        raise();
+        activateWindow();
+    } catch (...) {
+        LogError("异常发生  MainFrame::OnMenuShow");
+    }
+}
+
+void MainFrame::OnMenuExit() {
+    try {
+        // The settings window has no owner and would outlive the loop it runs in.
+        if (m_setDialog) {
+            m_setDialog->Close(0);
+        }
+        Close(1);
+    } catch (...) {
+        LogError("异常发生  MainFrame::OnMenuExit");
+    }
+}
+
+void MainFrame::OnTimer(int id) {
+    if (id == 1) {
+        StartServices();
+    } else if (id == 2) {
+        LaunchUpdater(m_updateUrl);
+    }
+}
+
+void MainFrame::OnLinkState(bool reachable) {
+    if (m_noLink) {
+        m_noLink->setVisible(!reachable);
+    }
+    if (m_linked) {
+        m_linked->setVisible(reachable);
+    }
+}
+
+void MainFrame::StartServices() {
+    m_servicesTimer.stop();
+    if (m_servicesStarted || IsClosed()) {
+        return;
+    }
+    m_servicesStarted = true;
+    try {
+        std::string answer;
+        if (RequestUpdateUrl(answer) && !answer.empty()) {
+            m_updateUrl = Utf8ToWide(answer);
+            LaunchUpdater(m_updateUrl);
+        }
+        m_playThread.Start();
+        const LoginResult* login = LoginResult::GetInstance();
+        if (!login->serviceIp.empty() && login->servicePort != 0) {
+            m_linkChecker.Start(login->serviceIp, login->servicePort, [this](bool reachable) {
+                // Called on the link-check thread; the display belongs to this one.
+                QMetaObject::invokeMethod(
+                    this, [this, reachable] { OnLinkState(reachable); }, Qt::QueuedConnection);
+            });
+        } else {
+            LogError("获取语音端信息出错，未开启检测线程");
+        }
+    } catch (...) {
+        LogError("异常发生  MainFrame::StartServices");
+    }
+}
+
+void MainFrame::StopServices() {
+    m_servicesTimer.stop();
+    m_updateTimer.stop();
+    m_playThread.Stop();
+    m_linkChecker.Stop();
+    if (m_listening) {
+        m_listening = false;
+        if (SocketHelper* socket = SocketHelper::Peek()) {
+            socket->StopListening();
+        }
+    }
+    if (m_tray) {
+        m_tray->hide();
+    }
+}
+
+void MainFrame::closeEvent(QCloseEvent* event) {
+    WindowImplBase::closeEvent(event);
+    if (event->isAccepted()) {
+        StopServices();
+    }
+}
