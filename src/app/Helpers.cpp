@@ -6,8 +6,9 @@
 #include <netpacket/packet.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
-#include <map>
 
 #include "app/ModuleDir.h"
 
@@ -34,72 +35,78 @@ std::string GetAppVersion() {
     return WideToUtf8(GetFileVersionText(ModuleDir::Instance().ExecutablePath()));
 }
 
-bool GetAdapterInfo(std::string& mac, std::string& ip) {
+std::vector<NetworkAdapter> ReadNetworkAdapters() {
+    std::vector<NetworkAdapter> adapters;
     struct ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
-        return true;
+        return adapters;
     }
-    // getifaddrs lists one entry per address; gather them per interface, in
-    // the order the interfaces first appear.
-    struct Adapter {
-        std::string name;
-        std::vector<unsigned char> hw;
-        std::vector<std::string> ipv4;
-    };
-    std::vector<Adapter> adapters;
-    auto find = [&adapters](const char* name) -> Adapter& {
+    // getifaddrs lists one entry per address: the link-layer entry carries the
+    // hardware address, the IPv4 entries the addresses, joined by name.
+    auto find = [&adapters](const char* name) -> NetworkAdapter& {
         for (auto& a : adapters) {
             if (a.name == name) {
                 return a;
             }
         }
-        adapters.push_back(Adapter{name, {}, {}});
+        adapters.push_back(NetworkAdapter{name, {}, {}});
         return adapters.back();
     };
     for (auto* it = list; it != nullptr; it = it->ifa_next) {
         if (it->ifa_addr == nullptr || it->ifa_name == nullptr) {
             continue;
         }
-        Adapter& adapter = find(it->ifa_name);
         if (it->ifa_addr->sa_family == AF_PACKET) {
             const auto* ll = reinterpret_cast<const sockaddr_ll*>(it->ifa_addr);
-            adapter.hw.assign(ll->sll_addr, ll->sll_addr + ll->sll_halen);
+            const size_t length = std::min<size_t>(ll->sll_halen, sizeof(ll->sll_addr));
+            find(it->ifa_name).hardware.assign(ll->sll_addr, ll->sll_addr + length);
         } else if (it->ifa_addr->sa_family == AF_INET) {
             const auto* in = reinterpret_cast<const sockaddr_in*>(it->ifa_addr);
-            if (in->sin_addr.s_addr == 0) {
-                continue;
-            }
             char text[INET_ADDRSTRLEN] = {};
-            ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text));
-            adapter.ipv4.emplace_back(text);
+            if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text)) != nullptr) {
+                find(it->ifa_name).ipv4.emplace_back(text);
+            }
         }
     }
     ::freeifaddrs(list);
+    return adapters;
+}
 
+void FormatAdapterInfo(const std::vector<NetworkAdapter>& adapters, std::string& mac,
+                       std::string& ip) {
     bool first = true;
     for (const auto& a : adapters) {
-        if (a.hw.empty() || a.hw[0] == 0) {
+        // Loopback and tunnels have no hardware address (or one of zeros);
+        // the old program tested only the first byte, and so do we.
+        if (a.name.empty() || a.hardware.empty() || a.hardware[0] == 0) {
             continue;
         }
         if (!first) {
             mac += ", ";
         }
         first = false;
-        for (size_t i = 0; i < a.hw.size(); ++i) {
+        for (size_t i = 0; i < a.hardware.size(); ++i) {
             char byte[3];
-            std::snprintf(byte, sizeof(byte), "%02x", a.hw[i]);
+            std::snprintf(byte, sizeof(byte), "%02x", a.hardware[i]);
             mac += byte;
-            if (i + 1 < a.hw.size()) {
+            if (i + 1 < a.hardware.size()) {
                 mac += '-';
             }
         }
         for (const auto& address : a.ipv4) {
+            if (address == "0.0.0.0") {
+                continue;
+            }
             if (!ip.empty()) {
                 ip += ',';
             }
             ip += address;
         }
     }
+}
+
+bool GetAdapterInfo(std::string& mac, std::string& ip) {
+    FormatAdapterInfo(ReadNetworkAdapters(), mac, ip);
     return true;
 }
 

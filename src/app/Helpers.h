@@ -22,6 +22,20 @@ std::string GetAppVersion();
 // skipped, and so is 0.0.0.0. Always true.
 bool GetAdapterInfo(std::string& mac, std::string& ip);
 
+// One network adapter as the system lists it: its hardware address (empty when
+// it has none) and its IPv4 addresses in dotted form, in the system's order.
+struct NetworkAdapter {
+    std::string name;
+    std::vector<unsigned char> hardware;
+    std::vector<std::string> ipv4;
+};
+// The adapters in the order the system first names them; empty when the list
+// cannot be read.
+std::vector<NetworkAdapter> ReadNetworkAdapters();
+// Appends the texts of GetAdapterInfo for these adapters, with its skipping rules.
+void FormatAdapterInfo(const std::vector<NetworkAdapter>& adapters, std::string& mac,
+                       std::string& ip);
+
 std::wstring Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);
 // The "ANSI" conversions are UTF-8 here as well.
