@@ -159,6 +159,8 @@ bool HttpPost(const std::string& url, const std::string& body, std::string& answ
 
     const HttpLimits limits = GetHttpLimits();
     PostSink sink{&answer, limits.maxBodyBytes};
+    // A negative limit in the settings file would make libcurl refuse the
+    // option and every request fail; read it as no limit (the guards still hold).
     const long timeOut = IniHelper::GetInstance()->Settings().timeOut;
     const bool set =
         curl_easy_setopt(curl, CURLOPT_POST, 1L) == CURLE_OK &&

@@ -31,10 +31,12 @@ bool RequestUpdateUrl(std::string& answer) {
     const std::string url = GetBaseUrl() + kUpdatePath;
     const std::string body = std::string("key=") + kApiKey + "&wb_id=" + storeId;
     log->Debug(body);
-    if (!HttpPost(url, body, answer)) {
+    std::string received;
+    if (!HttpPost(url, body, received)) {
         answer = "网络错误.";
         return false;
     }
+    answer = received;
     log->Debug(answer);
     return true;
 }

@@ -147,6 +147,16 @@ TEST_F(HttpClientTest, PostWithoutTimeLimitStillGivesUpOnASilentServer) {
     EXPECT_FALSE(call.get());
 }
 
+// A negative limit in the settings file means no limit, not "every request fails".
+TEST_F(HttpClientTest, NegativeTimeOutMeansNoLimit) {
+    FakeWebApi server(Everywhere(R"({"body": "ok", "delay": 1})"));
+    ASSERT_TRUE(server.Running()) << server.Error();
+    IniHelper::GetInstance()->Settings().timeOut = -1;
+    std::string answer;
+    EXPECT_TRUE(HttpPost(server.BaseUrl() + "/p", "a=1", answer));
+    EXPECT_EQ(answer, "ok");
+}
+
 TEST_F(HttpClientTest, ConnectLimitEndsAWaitForAHostThatSwallowsConnections) {
     StalledListener stalled;
     if (!stalled.Ready()) {
