@@ -50,7 +50,8 @@ PlayHelper::PlayHelper() : m_audioDir(GetAudioDir()) {
     if (!m_player) {
         // Said once here; every clip then counts as one that failed to open,
         // silently, so runs still end and other programs are still restored.
-        LogHelper::GetInstance()->Error("PlayHelper 无法创建音频播放器，将不播报语音。" + reason);
+        LogHelper::GetInstance()->Error("PlayHelper 无法创建音频播放器，将不播报语音。" +
+                                        (reason.empty() ? "" : " " + reason));
         return;
     }
     m_player->SetEndCallback([this] { OnPlayerEnd(); });
@@ -83,6 +84,11 @@ void PlayHelper::Enqueue(const Announcement& announcement) {
 size_t PlayHelper::QueueLength() {
     std::lock_guard<std::mutex> lock(m_queueMutex);
     return m_queue.size();
+}
+
+bool PlayHelper::IsIdle() {
+    std::lock_guard<std::mutex> lock(m_runMutex);
+    return !m_inRun && QueueLength() == 0;
 }
 
 bool PlayHelper::SetVolume(unsigned volume) {

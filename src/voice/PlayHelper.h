@@ -33,6 +33,8 @@ public:
     bool SetVolume(unsigned volume);
 
     bool IsBusy() const { return m_busy.load(); }
+    // Nothing queued and no run under way; waits for a step in progress.
+    bool IsIdle();
     // Number of waiting announcements (takes the queue's lock).
     size_t QueueLength();
 

@@ -207,7 +207,8 @@ bool SdlAudioPlayer::Open(const std::string& path) {
         InsideCall inside;
         // Decoded whole at open, so a file that is no audio fails here and not
         // half-way through an announcement. The loader detects wav and mp3.
-        chunk = Mix_LoadWAV(path.c_str());
+        SDL_RWops* file = SDL_RWFromFile(path.c_str(), "rb");
+        chunk = file != nullptr ? Mix_LoadWAV_RW(file, 1) : nullptr;
         if (chunk == nullptr) {
             error = Mix_GetError();
         } else if (chunk->alen == 0) {

@@ -76,6 +76,10 @@ struct OpenCase {
     bool opens;
 };
 
+void PrintTo(const OpenCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class SdlAudioPlayerOpen : public SdlAudioPlayerTest,
                            public ::testing::WithParamInterface<OpenCase> {};
 

@@ -1,0 +1,238 @@
+// The play sequence on the real SDL player (dummy driver): announcements in
+// arrival order, clip after clip, each heard to its end; bad clips, empty
+// announcements, a missing player and floods never leave a run stuck.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+#include "app/IniHelper.h"
+#include "support/TempProgramDir.h"
+#include "support/ToneClip.h"
+#include "voice/AudioPlayer.h"
+#include "voice/PlayHelper.h"
+#include "voice/PlayThread.h"
+
+namespace {
+const std::string kEnd = "当前语音播放结束。";
+
+class PlayHelperTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+        m_audio = m_dir.File("Audio/");
+        std::filesystem::create_directories(m_audio);
+        ASSERT_TRUE(MakeToneClip(m_audio + "a.wav", 0.3, 440));
+        ASSERT_TRUE(MakeToneClip(m_audio + "b.mp3", 0.3, 660));
+        ASSERT_TRUE(MakeToneClip(m_audio + "c.wav", 0.3, 880));
+        ASSERT_TRUE(MakeToneClip(m_audio + "tick.wav", 0.02, 1000));
+        std::ofstream(m_audio + "text.wav") << "not a sound\n";
+        AppSettings& settings = IniHelper::GetInstance()->Settings();
+        settings.debug = true;
+        settings.shield = false;  // no audio server here; muting has its own tests
+    }
+
+    void TearDown() override {
+        m_thread.Stop();
+        PlayHelper::Destroy();
+        PlayHelper::SetPlayerFactory(nullptr);
+    }
+
+    PlayHelper* Start() {
+        PlayHelper* helper = PlayHelper::GetInstance();
+        EXPECT_NE(helper, nullptr);
+        EXPECT_TRUE(m_thread.Start());
+        return helper;
+    }
+
+    // True once the queue has run dry and the run ended (false: it never did).
+    static bool WaitIdle(PlayHelper* helper) {
+        for (int i = 0; i < 1200; ++i) {
+            if (helper->IsIdle() && !helper->IsBusy()) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    std::string Log() const {
+        std::string text;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.File("log"), error)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        return text;
+    }
+
+    // What the sequence did, from its log lines: "play <clip>", "end" and
+    // "error <text>" in order.
+    std::vector<std::string> Events() const {
+        std::vector<std::string> events;
+        std::istringstream lines(Log());
+        const std::string play = "PlayHelper::Play " + m_audio;
+        for (std::string line; std::getline(lines, line);) {
+            if (size_t at = line.find(play); at != std::string::npos) {
+                events.push_back("play " + line.substr(at + play.size()));
+            } else if (line.find(kEnd) != std::string::npos) {
+                events.push_back("end");
+            } else if (line.find(" ERROR ") != std::string::npos) {
+                const size_t colon = line.find(':', line.find(" ERROR "));
+                std::string text = line.substr(colon + 1);
+                if (text.rfind(m_audio, 0) == 0) {
+                    text = text.substr(m_audio.size());
+                }
+                events.push_back("error " + text);
+            }
+        }
+        return events;
+    }
+
+    TempProgramDir m_dir;
+    std::string m_audio;
+    PlayThread m_thread;
+};
+
+TEST_F(PlayHelperTest, SpeaksAnnouncementsInArrivalOrderEachClipToItsEnd) {
+    PlayHelper* helper = Start();
+    helper->Enqueue({"a.wav", "b.mp3"});
+    helper->Enqueue({"c.wav"});
+    helper->Enqueue({"a.wav", "b.mp3"});  // equal announcements are both spoken
+    ASSERT_TRUE(WaitIdle(helper));
+    EXPECT_EQ(Events(),
+              (std::vector<std::string>{"play a.wav", "end", "play b.mp3", "end", "play c.wav",
+                                        "end", "play a.wav", "end", "play b.mp3", "end"}));
+}
+
+struct BadInputCase {
+    const char* name;
+    std::vector<Announcement> queue;
+    std::vector<std::string> events;  // play/end, and for a clip that fails: its path first
+};
+
+void PrintTo(const BadInputCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PlayHelperBadInput : public PlayHelperTest,
+                           public ::testing::WithParamInterface<BadInputCase> {};
+
+// Each row ends idle: a clip that does not open is logged and skipped, and the
+// clip after it is heard to its end, not cut short by the next pass.
+TEST_P(PlayHelperBadInput, SkipsWhatCannotPlayAndEndsTheRun) {
+    PlayHelper* helper = Start();
+    for (const Announcement& announcement : GetParam().queue) {
+        helper->Enqueue(announcement);
+    }
+    ASSERT_TRUE(WaitIdle(helper));
+    std::vector<std::string> events = Events();
+    // The library's own error text follows each failed path; keep only ours.
+    std::vector<std::string> kept;
+    for (size_t i = 0; i < events.size(); ++i) {
+        kept.push_back(events[i]);
+        if (events[i].rfind("error ", 0) == 0 && events[i].find('.') != std::string::npos) {
+            ASSERT_LT(i + 1, events.size()) << "the library's error text is missing";
+            ASSERT_EQ(events[i + 1].rfind("error ", 0), 0u) << events[i + 1];
+            ++i;
+        }
+    }
+    EXPECT_EQ(kept, GetParam().events);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queues, PlayHelperBadInput,
+    ::testing::Values(BadInputCase{"MissingClipFirst",
+                                   {{"missing.wav", "a.wav", "b.mp3"}},
+                                   {"error missing.wav", "play a.wav", "end", "play b.mp3", "end"}},
+                      BadInputCase{"MissingClipBetween",
+                                   {{"a.wav", "missing.wav", "b.mp3"}},
+                                   {"play a.wav", "end", "error missing.wav", "play b.mp3", "end"}},
+                      BadInputCase{"ClipThatIsNoAudio",
+                                   {{"text.wav"}, {"c.wav"}},
+                                   {"error text.wav", "play c.wav", "end"}},
+                      BadInputCase{
+                          "EveryClipMissing", {{"x.wav", "y.mp3"}}, {"error x.wav", "error y.mp3"}},
+                      BadInputCase{"EmptyAnnouncementAlone", {{}}, {}},
+                      BadInputCase{"EmptyAnnouncementsAround",
+                                   {{}, {"a.wav"}, {}, {}, {"c.wav"}, {}},
+                                   {"play a.wav", "end", "play c.wav", "end"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PlayHelperTest, WithoutAPlayerRunsStillEndAfterOneErrorLine) {
+    PlayHelper::SetPlayerFactory([] { return std::unique_ptr<AudioPlayer>(); });
+    PlayHelper* helper = Start();
+    EXPECT_FALSE(helper->SetVolume(50));
+    helper->Enqueue({"a.wav", "b.mp3"});
+    helper->Enqueue({"c.wav"});
+    ASSERT_TRUE(WaitIdle(helper));
+    const std::vector<std::string> events = Events();
+    ASSERT_EQ(events.size(), 1u) << "one line when the wrapper is made, none per clip";
+    EXPECT_EQ(events[0].rfind("error PlayHelper", 0), 0u) << events[0];
+}
+
+TEST_F(PlayHelperTest, NoAudioDeviceMeansNoPlayer) {
+    ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    PlayHelper* helper = Start();
+    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    EXPECT_FALSE(helper->SetVolume(50));
+    helper->Enqueue({"a.wav"});
+    ASSERT_TRUE(WaitIdle(helper));
+    EXPECT_EQ(Events().size(), 1u);
+}
+
+TEST_F(PlayHelperTest, SetVolumeTakesPercentUpTo100) {
+    PlayHelper* helper = Start();
+    const std::vector<std::pair<unsigned, bool>> cases = {
+        {0, true}, {100, true}, {101, false}, {4294967295u, false}, {37, true}};
+    for (const auto& [volume, accepted] : cases) {
+        EXPECT_EQ(helper->SetVolume(volume), accepted) << volume;
+        EXPECT_EQ(Log().find("PlayHelper::SetVolume " + std::to_string(volume) + "\n") !=
+                      std::string::npos,
+                  accepted)
+            << volume;
+    }
+}
+
+// Announcements keep arriving from another thread while others are spoken:
+// every one is spoken once, in order, and the run ends.
+TEST_F(PlayHelperTest, AFloodIsSpokenWholeAndInOrder) {
+    PlayHelper* helper = Start();
+    constexpr int kCount = 60;
+    std::thread cashier([helper] {
+        for (int i = 0; i < kCount; ++i) {
+            helper->Enqueue(i % 2 == 0 ? Announcement{"tick.wav"} : Announcement{"a.wav"});
+        }
+    });
+    cashier.join();
+    ASSERT_TRUE(WaitIdle(helper));
+    std::vector<std::string> expected;
+    for (int i = 0; i < kCount; ++i) {
+        expected.push_back(i % 2 == 0 ? "play tick.wav" : "play a.wav");
+        expected.push_back("end");
+    }
+    EXPECT_EQ(Events(), expected);
+}
+
+TEST_F(PlayHelperTest, ShutdownMidClipReturnsAndLeavesTheRestUnspoken) {
+    PlayHelper* helper = Start();
+    ASSERT_TRUE(MakeToneClip(m_audio + "long.wav", 30));
+    helper->Enqueue({"long.wav", "a.wav"});
+    helper->Enqueue({"c.wav"});
+    for (int i = 0; i < 600 && !helper->IsBusy(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(helper->IsBusy());
+    m_thread.Stop();
+    EXPECT_FALSE(m_thread.Running());
+    PlayHelper::Destroy();
+    EXPECT_EQ(PlayHelper::Peek(), nullptr);
+    EXPECT_EQ(Events(), std::vector<std::string>{"play long.wav"});
+}
+}  // namespace
