@@ -1,11 +1,11 @@
 #include "app/IniFile.h"
 
-#include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "app/AtomicFile.h"
 
 namespace {
 
@@ -124,10 +124,10 @@ std::string IniFile::ReadString(const std::string& section, const std::string& k
 }
 
 int IniFile::ReadInt(const std::string& section, const std::string& key, int fallback) const {
-    // A marker that no real value can hold tells a missing key from an empty one.
-    static const std::string kMissing("\x01missing\x01");
-    const std::string value = ReadString(section, key, kMissing);
-    if (value == kMissing) {
+    // An empty value counts as missing, as with the Windows profile functions:
+    // "volume=" keeps the default instead of muting the program.
+    const std::string value = ReadString(section, key, "");
+    if (value.empty()) {
         return fallback;
     }
     size_t i = 0;
@@ -203,18 +203,7 @@ bool IniFile::WriteString(const std::string& section, const std::string& key,
         text += line;
         text += eol;
     }
-    // Write beside the file and rename over it, so a failed write never leaves
-    // a half-written settings file.
-    const std::string tmp = m_path + ".tmp";
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (f == nullptr) {
-        return false;
-    }
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const bool closed = std::fclose(f) == 0;
-    if (!ok || !closed || std::rename(tmp.c_str(), m_path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
+    // Replaced in one rename, so a failed write never leaves a half-written
+    // settings file.
+    return WriteFileAtomically(m_path, text);
 }

@@ -15,7 +15,7 @@ public:
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& fallback) const;
     // The leading (optionally signed) decimal number of the value; 0 when the
-    // value does not begin with one; `fallback` when the key is missing.
+    // value does not begin with one; `fallback` when the key is missing or empty.
     int ReadInt(const std::string& section, const std::string& key, int fallback) const;
     // Writes the key; the file is replaced in one rename, so a failed write keeps
     // the old file. False when the file could not be written.

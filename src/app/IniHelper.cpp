@@ -11,6 +11,21 @@ IniHelper* s_instance = nullptr;
 const char* const kSection = "WebSetting";
 // The old program read Url into a buffer of 260 wide characters.
 const size_t kUrlMax = 259;
+
+// The record holds 0..100 only: the file is written without a sign, and the
+// player takes nothing else.
+int Clamp(int v) {
+    return v > 100 ? 100 : (v < 0 ? 0 : v);
+}
+
+// The settings stay in memory whatever the disk does; a failed write is only
+// worth a line in the log.
+void Write(const AppSettings& settings, const char* key, const std::string& value) {
+    if (!IniFile(WideToUtf8(settings.settingsPath)).WriteString(kSection, key, value)) {
+        LogHelper::GetInstance()->Error(std::string("写入Setting.ini失败: ") + key);
+    }
+}
+
 }  // namespace
 
 IniHelper* IniHelper::GetInstance() {
@@ -48,21 +63,14 @@ void IniHelper::Load() {
     m_settings.url = WideToUtf8(url);
     m_settings.timeOut = ini.ReadInt(kSection, "TimeOut", 0);
     m_settings.debug = ini.ReadInt(kSection, "debug", 0) != 0;
-    int volume = ini.ReadInt(kSection, "volume", 100);
-    if (volume > 100) {
-        volume = 100;
-    } else if (volume < 0) {
-        volume = 0;
-    }
-    m_settings.volume = volume;
+    m_settings.volume = Clamp(ini.ReadInt(kSection, "volume", 100));
     m_settings.shield = ini.ReadInt(kSection, "shield", 1) != 0;
 }
 
 void IniHelper::SetVolume(int v) {
     try {
-        m_settings.volume = v > 100 ? 100 : v;
-        IniFile(WideToUtf8(m_settings.settingsPath))
-            .WriteString(kSection, "volume", std::to_string(m_settings.volume));
+        m_settings.volume = Clamp(v);
+        Write(m_settings, "volume", std::to_string(m_settings.volume));
     } catch (...) {
         m_settings.volume = 100;
         LogHelper::GetInstance()->Error("异常发生 IniHelper::SetVolume.");
@@ -71,11 +79,8 @@ void IniHelper::SetVolume(int v) {
 
 void IniHelper::SaveVolume() {
     try {
-        if (m_settings.volume > 100) {
-            m_settings.volume = 100;
-        }
-        IniFile(WideToUtf8(m_settings.settingsPath))
-            .WriteString(kSection, "volume", std::to_string(m_settings.volume));
+        m_settings.volume = Clamp(m_settings.volume);
+        Write(m_settings, "volume", std::to_string(m_settings.volume));
     } catch (...) {
         m_settings.volume = 100;
         LogHelper::GetInstance()->Error("异常发生 IniHelper::SaveVolume.");
@@ -84,8 +89,7 @@ void IniHelper::SaveVolume() {
 
 void IniHelper::SaveShield() {
     try {
-        IniFile(WideToUtf8(m_settings.settingsPath))
-            .WriteString(kSection, "shield", m_settings.shield ? "1" : "0");
+        Write(m_settings, "shield", m_settings.shield ? "1" : "0");
     } catch (...) {
         LogHelper::GetInstance()->Error("异常发生 IniHelper::SaveShield.");
     }

@@ -16,9 +16,9 @@ public:
     AppSettings& Settings() { return m_settings; }
     const AppSettings& Settings() const { return m_settings; }
 
-    // Stores v (at most 100) and writes it at once.
+    // Stores v, clamped to 0..100, and writes it at once.
     void SetVolume(int v);
-    // Clamps the volume to 100 and writes it.
+    // Clamps the volume to 0..100 and writes it.
     void SaveVolume();
     // Writes the shield switch from the record.
     void SaveShield();
