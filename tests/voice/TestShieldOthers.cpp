@@ -4,7 +4,6 @@
 // missing, vanished or silent server changes nothing, logs nothing and does
 // not hold the caller.
 #include <gtest/gtest.h>
-#include <json/json.h>
 #include <pulse/context.h>
 #include <pulse/mainloop.h>
 #include <pulse/stream.h>
@@ -24,6 +23,7 @@
 #include <thread>
 
 #include "support/PulseServer.h"
+#include "support/PulseVolumes.h"
 #include "support/SpawnedProcess.h"
 #include "support/TempProgramDir.h"
 #include "support/ToneClip.h"
@@ -32,14 +32,9 @@
 #include "voice/ShieldOthers.h"
 
 namespace {
-using Channels = std::map<std::string, uint32_t>;           // channel name -> raw volume
-using Streams = std::map<uint32_t, std::vector<Channels>>;  // process id -> its streams
-
-constexpr uint32_t kFull = 65536;
-
-uint32_t Raw(double level) {
-    return static_cast<uint32_t>(level * kFull + 0.5);
-}
+using pulse_volumes::Channels;
+using pulse_volumes::Raw;
+using pulse_volumes::Streams;
 
 // Body of a child process (this test program started again with
 // kStreamLevels set): one process playing silence on one stream per level,
@@ -131,33 +126,7 @@ protected:
         ASSERT_TRUE(m_own->Play());
     }
 
-    // What the server itself says, read with its own command-line client.
-    Streams Read() {
-        const std::string out = m_dir.File("inputs.json");
-        SpawnedProcess pactl;
-        if (!pactl.Start({"pactl", "-f", "json", "list", "sink-inputs"}, {{}, "", out, ""})) {
-            return {};
-        }
-        pactl.Stop(0);
-        std::ifstream in(out);
-        Json::Value root;
-        Json::CharReaderBuilder builder;
-        std::string errors;
-        if (!Json::parseFromStream(builder, in, &root, &errors)) {
-            return {};
-        }
-        Streams streams;
-        for (const Json::Value& input : root) {
-            const auto pid = static_cast<uint32_t>(
-                std::stoul(input["properties"].get("application.process.id", "0").asString()));
-            Channels channels;
-            for (const std::string& name : input["volume"].getMemberNames()) {
-                channels[name] = input["volume"][name]["value"].asUInt();
-            }
-            streams[pid].push_back(channels);
-        }
-        return streams;
-    }
+    Streams Read() { return pulse_volumes::Read(m_dir.File("inputs.json")); }
 
     // Waits (within a generous bound) until each process has its streams.
     Streams WaitForStreams(const std::map<uint32_t, size_t>& counts) {
@@ -176,9 +145,7 @@ protected:
         return streams;
     }
 
-    static Channels Both(double level) {
-        return {{"front-left", Raw(level)}, {"front-right", Raw(level)}};
-    }
+    static Channels Both(double level) { return pulse_volumes::Stereo(level); }
 
     TempProgramDir m_dir;
     PulseServer m_server;
@@ -207,28 +174,13 @@ TEST_F(ShieldOthersTest, LowersOtherProcessesAndRestoresTheFirstLevelSeenPerProc
     ASSERT_EQ(before[balancedPid].size(), 1u);
     // A left-right balance must come back whole.
     // Set the balanced player's channels apart through the server's own client.
-    {
-        const std::string out = m_dir.File("all.json");
-        SpawnedProcess pactl;
-        ASSERT_TRUE(pactl.Start({"pactl", "-f", "json", "list", "sink-inputs"}, {{}, "", out, ""}));
-        pactl.Stop(0);
-        std::ifstream in(out);
-        Json::Value root;
-        Json::CharReaderBuilder builder;
-        std::string errors;
-        ASSERT_TRUE(Json::parseFromStream(builder, in, &root, &errors)) << errors;
-        for (const Json::Value& input : root) {
-            if (input["properties"].get("application.process.id", "").asString() ==
-                std::to_string(balancedPid)) {
-                SpawnedProcess set;
-                ASSERT_TRUE(set.Start(
-                    {"pactl", "set-sink-input-volume", std::to_string(input["index"].asUInt()),
-                     std::to_string(Raw(0.25)), std::to_string(Raw(0.75))},
-                    {}));
-                set.Stop(0);
-            }
-        }
-    }
+    const long index = pulse_volumes::IndexOf(m_dir.File("index.json"), balancedPid);
+    ASSERT_GE(index, 0);
+    SpawnedProcess set;
+    ASSERT_TRUE(set.Start({"pactl", "set-sink-input-volume", std::to_string(index),
+                           std::to_string(Raw(0.25)), std::to_string(Raw(0.75))},
+                          {}));
+    set.Stop(0);
     before = Read();
     const Channels ownLevel = before[self].at(0);
     ASSERT_EQ(before[static_cast<uint32_t>(player.Pid())].at(0), Both(0.6));
