@@ -1,5 +1,6 @@
 #include "app/LogHelper.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <log4cpp/Category.hh>
 #include <log4cpp/FileAppender.hh>
@@ -50,12 +51,24 @@ LogHelper::LogHelper() : m_root(log4cpp::Category::getRoot()) {
     char name[32];
     std::snprintf(name, sizeof(name), "%04d-%02d-%02d.log", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday);
-    auto* file = new log4cpp::FileAppender("fileAppender", folder + name, true, 0644);
-    file->setLayout(fileLayout);
+    // Opened here rather than by the appender so that the descriptor is not
+    // inherited by the updater we start. A folder or file that cannot be made
+    // leaves standard output as the only place lines go.
+    const std::string path = folder + name;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    log4cpp::FileAppender* file = nullptr;
+    if (fd >= 0) {
+        file = new log4cpp::FileAppender("fileAppender", fd);
+        file->setLayout(fileLayout);
+    } else {
+        delete fileLayout;
+    }
 
     m_root.setPriority(log4cpp::Priority::DEBUG);
     m_root.addAppender(console);
-    m_root.addAppender(file);
+    if (file != nullptr) {
+        m_root.addAppender(file);
+    }
 }
 
 LogHelper::~LogHelper() {

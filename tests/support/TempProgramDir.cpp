@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "app/Clock.h"
 #include "app/Helpers.h"
 #include "app/IniHelper.h"
 #include "app/LogHelper.h"
@@ -75,6 +76,7 @@ TempProgramDir::~TempProgramDir() {
     IniHelper::Destroy();
     LogHelper::Destroy();
     ModuleDir::Install(nullptr);
+    Clock::Install(nullptr);
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);
 }

@@ -6,7 +6,7 @@
 // executable is "<folder>/Voice", so settings, saved login, logs and crash
 // records land in the folder instead of beside the test binary. Teardown
 // destroys the IniHelper and LogHelper singletons (if a test created them),
-// puts the real ModuleDir back and removes the folder.
+// puts the real ModuleDir and Clock back and removes the folder.
 class TempProgramDir {
 public:
     TempProgramDir();
