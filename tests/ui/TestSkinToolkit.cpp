@@ -1,0 +1,198 @@
+// The toolkit layer: the skin archive built into the program, layouts built
+// into windows with their controls, and the message dialog on top of it.
+
+#include "UiTestEnv.h"
+#include "ui/MsgDialog.h"
+#include "ui/SkinArchive.h"
+#include "ui/SkinBuilder.h"
+#include "ui/SkinControls.h"
+#include "ui/WindowImplBase.h"
+
+#include <QMenu>
+#include <QRegularExpression>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+// A window built from any layout of the skin, for checking layouts alone.
+class LayoutWindow : public WindowImplBase {
+public:
+    explicit LayoutWindow(QString file) : m_file(std::move(file)) {}
+    QString GetWindowClassName() const override { return QStringLiteral("LayoutWindow"); }
+    QString GetSkinFile() const override { return m_file; }
+
+private:
+    QString m_file;
+};
+
+class SkinToolkitTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(UiApplication()); }
+    void TearDown() override { ASSERT_TRUE(SkinArchive::Instance().LoadEmbedded()); }
+    TempProgramDir m_dir;
+};
+
+TEST_F(SkinToolkitTest, PathsMatchWithEitherSeparatorAndAnyCase) {
+    struct Case {
+        const char* path;
+        bool present;
+    };
+    const Case cases[] = {
+        {"Xmls\\MainFrame.xml", true},
+        {"xmls\\Menu_Tray.xml", true},
+        {"XMLS/mainframe.XML", true},
+        {"/UI/warn.png", true},
+        {"UI\\scrollbar\\thumb_normal_H.png", true},
+        {"UI\\warn.gif", false},
+        {"Xmls\\Nothing.xml", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SkinArchive::Instance().Contains(QString::fromUtf8(c.path)), c.present) << c.path;
+    }
+    EXPECT_FALSE(SkinArchive::Instance().Pixmap(QStringLiteral("ui/WARN.png")).isNull());
+}
+
+// Every image a layout names must be in the archive and decode, or the window
+// would silently show a gap.
+TEST_F(SkinToolkitTest, EveryImageTheLayoutsNameIsInTheArchive) {
+    const std::filesystem::path folder =
+        std::filesystem::path(VOICE_SOURCE_DIR) / "src/ui/skin/Xmls";
+    const QRegularExpression imageRef(QStringLiteral(R"(>(UI[\\/][^<]+\.(?:png|gif))<)"),
+                                      QRegularExpression::CaseInsensitiveOption);
+    int named = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::ifstream file(entry.path());
+        const std::string text((std::istreambuf_iterator<char>(file)), {});
+        auto it = imageRef.globalMatch(QString::fromStdString(text));
+        while (it.hasNext()) {
+            const QString path = it.next().captured(1);
+            ++named;
+            EXPECT_FALSE(SkinArchive::Instance().Pixmap(path).isNull())
+                << entry.path().filename() << " names " << path.toStdString();
+        }
+    }
+    EXPECT_GT(named, 0);
+}
+
+TEST_F(SkinToolkitTest, LayoutsBuildWithTheirNamedControls) {
+    struct Case {
+        const char* layout;
+        QSize size;
+        std::vector<const char*> controls;
+    };
+    const Case cases[] = {
+        {"Xmls\\LoginDialog.xml",
+         {358, 516},
+         {"logo", "title", "tab", "tab_boss", "tab_staff", "boss_name", "boss_pass", "boss_port",
+          "staff_name", "staff_staff", "staff_pass", "staff_port", "LoginBtn", "closebtn"}},
+        {"Xmls\\MainFrame.xml",
+         {492, 386},
+         {"logo", "labelTitle", "slider_Volume", "label_Volume", "check_Shield", "setbtn", "minbtn",
+          "nolink", "linked"}},
+        {"Xmls\\SetDialog.xml",
+         {309, 238},
+         {"SettingList", "addbtn", "savebtn", "exitbtn", "server", "local", "name", "closebtn"}},
+        {"Xmls\\MsgDialog.xml",
+         {256, 199},
+         {"LabelIcon", "LabelContext", "BtnKnow", "BtnManu", "BtnAuto", "closebtn"}},
+        {"Xmls\\WaitDialog.xml", {110, 110}, {"loading"}},
+    };
+    for (const Case& c : cases) {
+        LayoutWindow window{QString::fromUtf8(c.layout)};
+        ASSERT_TRUE(window.Create(nullptr, QStringLiteral("t"))) << c.layout;
+        // The window adds a one-pixel border around the layout's area.
+        EXPECT_EQ(window.size(), c.size + QSize(2, 2)) << c.layout;
+        for (const char* name : c.controls) {
+            EXPECT_NE(window.FindControl(QString::fromUtf8(name)), nullptr)
+                << c.layout << " " << name;
+            // Names are matched without regard to case.
+            EXPECT_EQ(window.FindControl(QString::fromUtf8(name).toUpper()),
+                      window.FindControl(QString::fromUtf8(name)));
+        }
+    }
+}
+
+TEST_F(SkinToolkitTest, TrayMenuLayoutHasItsTwoEntries) {
+    SkinBuilder builder;
+    QWidget owner;
+    auto* menu = qobject_cast<QMenu*>(builder.Build(QStringLiteral("xmls\\Menu_Tray.xml"), &owner));
+    ASSERT_NE(menu, nullptr);
+    QStringList entries;
+    for (QAction* action : menu->actions()) {
+        entries << action->objectName() + QLatin1Char('=') + action->text();
+    }
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("Menu_Tray_Show=显示界面"),
+                                    QStringLiteral("Menu_Tray_Exit=退出")}));
+}
+
+TEST_F(SkinToolkitTest, WithoutAnArchiveWindowsStillOpenAndClose) {
+    EXPECT_FALSE(SkinArchive::Instance().LoadBytes("not a zip archive"));
+    EXPECT_FALSE(SkinArchive::Instance().IsLoaded());
+    LayoutWindow window{QStringLiteral("Xmls\\MsgDialog.xml")};
+    EXPECT_FALSE(window.Create(nullptr, QStringLiteral("t")));
+    EXPECT_EQ(window.FindControl(QStringLiteral("BtnKnow")), nullptr);
+    window.Close(7);
+    EXPECT_EQ(window.ShowModal(), 7);
+}
+
+// The ways a message dialog can be answered, and the one that must not close it.
+TEST_F(SkinToolkitTest, MessageDialogClosesOnEnterButtonAndCloseButtonOnly) {
+    enum class Act { Enter, KeypadEnter, Know, CloseButton };
+    for (Act act : {Act::Enter, Act::KeypadEnter, Act::Know, Act::CloseButton}) {
+        QWidget owner;
+        owner.show();
+        bool ownerBlocked = false;
+        bool survivedEscape = false;
+        WhenShown<MsgDialog>([&](MsgDialog* dialog) {
+            ownerBlocked = !owner.isEnabled();
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            QCoreApplication::processEvents();
+            survivedEscape = dialog->isVisible() && !dialog->IsClosed();
+            auto* know = dialog->FindControl<SkinButton>(QStringLiteral("BtnKnow"));
+            auto* close = dialog->FindControl<SkinButton>(QStringLiteral("closebtn"));
+            EXPECT_TRUE(know->isVisible());
+            EXPECT_FALSE(dialog->FindControl(QStringLiteral("BtnManu"))->isVisible());
+            EXPECT_FALSE(dialog->FindControl(QStringLiteral("BtnAuto"))->isVisible());
+            switch (act) {
+                case Act::Enter:
+                    QTest::keyClick(dialog, Qt::Key_Return);
+                    break;
+                case Act::KeypadEnter:
+                    QTest::keyClick(dialog, Qt::Key_Enter);
+                    break;
+                case Act::Know:
+                    QTest::mouseClick(know, Qt::LeftButton);
+                    break;
+                case Act::CloseButton:
+                    QTest::mouseClick(close, Qt::LeftButton);
+                    break;
+            }
+        });
+        EXPECT_EQ(ShowMessage(&owner, QStringLiteral("端口号不能为空")), 1);
+        EXPECT_TRUE(ownerBlocked);
+        EXPECT_TRUE(survivedEscape);
+        EXPECT_TRUE(owner.isEnabled());
+    }
+}
+
+TEST_F(SkinToolkitTest, LongMessageIsCutWithAnEllipsisAndTheDialogKeepsItsSize) {
+    const QString longText =
+        QString(QStringLiteral("网络错误，请检查网络连接后重试。")).repeated(6);
+    QString shown;
+    QSize size;
+    WhenShown<MsgDialog>([&](MsgDialog* dialog) {
+        shown = dialog->FindControl<SkinLabel>(QStringLiteral("LabelContext"))->shownText();
+        size = dialog->size();
+        EXPECT_EQ(dialog->Text(), longText);
+        QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    ShowMessage(nullptr, longText);
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+    EXPECT_LT(shown.size(), longText.size());
+    EXPECT_EQ(size, QSize(258, 201));
+}
+
+}  // namespace
