@@ -9,7 +9,8 @@
 #
 #   audio/make_clips.sh [output folder]     (default: audio/clips beside this script)
 #
-# Needs espeak-ng, sox and lame (scripts/packages.txt).
+# Needs espeak-ng, sox and lame (scripts/packages.txt). sox runs with -R so that
+# its dither is the same on every run and unchanged clips stay byte for byte.
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -28,9 +29,9 @@ done
 finish() {
     local name="$1"
     case "$name" in
-        *.wav) sox "$work/pcm.wav" -r "$rate" -c 1 -b 16 -e signed-integer "$out/$name" ;;
+        *.wav) sox -R "$work/pcm.wav" -r "$rate" -c 1 -b 16 -e signed-integer "$out/$name" ;;
         *.mp3)
-            sox "$work/pcm.wav" -r "$rate" -c 1 -b 16 "$work/mp3in.wav"
+            sox -R "$work/pcm.wav" -r "$rate" -c 1 -b 16 "$work/mp3in.wav"
             lame --quiet -m m -b 32 --noreplaygain "$work/mp3in.wav" "$out/$name"
             ;;
         *) echo "clip name without .wav or .mp3: $name" >&2; exit 1 ;;
@@ -41,7 +42,7 @@ finish() {
 speak() {
     local name="$1" text="$2"
     espeak-ng -v "$voice" -s 150 -p 50 -w "$work/raw.wav" "$text"
-    sox "$work/raw.wav" "$work/pcm.wav" \
+    sox -R "$work/raw.wav" "$work/pcm.wav" \
         silence 1 0.02 0.5% reverse silence 1 0.02 0.5% reverse \
         pad 0.03 0.08 gain -n -1
     finish "$name"
@@ -50,8 +51,8 @@ speak() {
 # A struck tone: a note $1 (sox note name or Hz) lasting $2 seconds, fading out.
 note() {
     local file="$1" pitch="$2" length="$3" wave="${4:-sine}"
-    sox -n -r "$rate" -c 1 -b 16 "$file" synth "$length" "$wave" "$pitch" \
-        fade q 0.005 "$length" "$(echo "$length * 0.8" | bc -l)"
+    sox -R -n -r "$rate" -c 1 -b 16 "$file" synth "$length" "$wave" "$pitch" \
+        fade q 0.005 "$length" "$(awk -v l="$length" 'BEGIN { print l * 0.8 }')"
 }
 
 # Three chimes that must be told apart: a falling two-note bell, a rising
@@ -59,20 +60,20 @@ note() {
 chimes() {
     note "$work/a1.wav" E5 0.45
     note "$work/a2.wav" C5 0.75
-    sox "$work/a1.wav" "$work/a2.wav" "$work/pcm.wav" gain -n -3
+    sox -R "$work/a1.wav" "$work/a2.wav" "$work/pcm.wav" gain -n -3
     finish "提示音.wav"
 
     note "$work/b1.wav" C5 0.22 pluck
     note "$work/b2.wav" E5 0.22 pluck
     note "$work/b3.wav" G5 0.55 pluck
-    sox "$work/b1.wav" "$work/b2.wav" "$work/b3.wav" "$work/pcm.wav" gain -n -3
+    sox -R "$work/b1.wav" "$work/b2.wav" "$work/b3.wav" "$work/pcm.wav" gain -n -3
     finish "提示音b.wav"
 
     note "$work/c1.wav" G5 0.09 triangle
     note "$work/c2.wav" C6 0.09 triangle
     note "$work/c3.wav" E6 0.09 triangle
     note "$work/c4.wav" G6 0.5 triangle
-    sox "$work/c1.wav" "$work/c2.wav" "$work/c3.wav" "$work/c4.wav" "$work/pcm.wav" gain -n -3
+    sox -R "$work/c1.wav" "$work/c2.wav" "$work/c3.wav" "$work/c4.wav" "$work/pcm.wav" gain -n -3
     finish "提示音2.wav"
 }
 
