@@ -407,6 +407,32 @@ TEST_F(AudioPackTest, NotAnArchiveIsDeletedWithoutWritingAnything) {
     EXPECT_TRUE(Tree(m_dir.Dir()).empty());
 }
 
+uint32_t Le(const std::string& bytes, size_t pos, int size) {
+    uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i) {
+        value = (value << 8) | static_cast<unsigned char>(bytes.at(pos + i));
+    }
+    return value;
+}
+
+// Walks the central directory by hand: the flag is what lets any unzip tool
+// show the Chinese names, whatever the system's code page.
+void ExpectUtf8FlagOnEveryEntry(const std::string& zip) {
+    ASSERT_GE(zip.size(), 22u);
+    const size_t end = zip.size() - 22;  // the pack carries no comment
+    ASSERT_EQ(Le(zip, end, 4), 0x06054b50u);
+    const uint32_t count = Le(zip, end + 10, 2);
+    size_t pos = Le(zip, end + 16, 4);
+    ASSERT_GT(count, 0u);
+    for (uint32_t i = 0; i < count; ++i) {
+        ASSERT_EQ(Le(zip, pos, 4), 0x02014b50u);
+        const std::string name = zip.substr(pos + 46, Le(zip, pos + 28, 2));
+        EXPECT_NE(Le(zip, pos + 8, 2) & 0x0800, 0u) << name;
+        EXPECT_EQ(name.rfind("Audio/", 0), 0u) << name;
+        pos += 46 + Le(zip, pos + 28, 2) + Le(zip, pos + 30, 2) + Le(zip, pos + 32, 2);
+    }
+}
+
 // The pack the build makes from the committed clips, unpacked by the program:
 // every clip arrives byte for byte under Audio/.
 TEST_F(AudioPackTest, UnpacksTheProjectsOwnPack) {
@@ -415,6 +441,7 @@ TEST_F(AudioPackTest, UnpacksTheProjectsOwnPack) {
                                 "/audio/make_pack.py' '" + clips + "' '" + m_dir.File("Audio.zip") +
                                 "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ExpectUtf8FlagOnEveryEntry(m_dir.Read("Audio.zip"));
 
     UnpackAudioPack();
 
