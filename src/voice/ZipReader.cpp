@@ -314,15 +314,23 @@ struct ZipReader::Impl {
             return false;
         }
         const auto* b = reinterpret_cast<const unsigned char*>(buffer.data());
-        for (size_t pos = buffer.size() - kEndRecordSize + 1; pos-- > 0;) {
+        // The comment may itself hold what looks like an end record; the real
+        // one is the one whose directory reads back. A few tries are plenty.
+        int attempts = 8;
+        for (size_t pos = buffer.size() - kEndRecordSize + 1; pos-- > 0 && attempts > 0;) {
             if (Le32(b + pos) != kEndSignature) {
                 continue;
             }
             const uint16_t commentSize = Le16(b + pos + 20);
             if (pos + kEndRecordSize + commentSize > buffer.size()) {
-                continue;  // a signature inside the comment, not the record
+                continue;  // cannot be the record: its comment would overrun the file
             }
-            return LoadDirectory(size - tail + pos, b + pos);
+            if (LoadDirectory(size - tail + pos, b + pos)) {
+                return true;
+            }
+            entries.clear();
+            records.clear();
+            --attempts;
         }
         return false;
     }

@@ -428,13 +428,22 @@ TEST(ZipReaderTest, FindsTheEndRecordBehindAComment) {
     Entry e;
     e.name = "a.wav";
     e.data = "abc";
-    // A comment that itself looks like the start of an end record.
-    const std::string comment = std::string("made here PK\x05\x06 and more", 23);
-    ZipReader reader;
-    ASSERT_TRUE(reader.OpenMemory(testzip::Build({e}, comment)));
-    std::string data;
-    ASSERT_TRUE(reader.Read(0, data));
-    EXPECT_EQ(data, "abc");
+    // The second comment ends in a complete fake end record, comment length 0.
+    const std::vector<std::pair<const char*, std::string>> comments = {
+        {"plain", "made here"},
+        {"signature inside", std::string("made here PK\x05\x06 and more", 23)},
+        {"whole fake record",
+         std::string("PK\x05\x06\x01\x00", 6) + std::string(14, '\x07') + std::string(2, '\0')},
+    };
+    for (const auto& [label, comment] : comments) {
+        SCOPED_TRACE(label);
+        ZipReader reader;
+        ASSERT_TRUE(reader.OpenMemory(testzip::Build({e}, comment)));
+        ASSERT_EQ(reader.Entries().size(), 1u);
+        std::string data;
+        ASSERT_TRUE(reader.Read(0, data));
+        EXPECT_EQ(data, "abc");
+    }
 }
 
 TEST(ZipReaderTest, ReopeningReplacesTheOldArchive) {
