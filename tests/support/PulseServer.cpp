@@ -111,12 +111,25 @@ bool PulseServer::Start(std::string* error) {
 void PulseServer::Stop() {
     m_recorder.Stop(SIGINT);
     if (m_daemon.Pid() > 0) {
+        Thaw();
         m_daemon.Stop(SIGTERM);
         if (m_hadPreviousServer) {
             ::setenv("PULSE_SERVER", m_previousServer.c_str(), 1);
         } else {
             ::unsetenv("PULSE_SERVER");
         }
+    }
+}
+
+void PulseServer::Freeze() {
+    if (m_daemon.Pid() > 0) {
+        ::kill(m_daemon.Pid(), SIGSTOP);
+    }
+}
+
+void PulseServer::Thaw() {
+    if (m_daemon.Pid() > 0) {
+        ::kill(m_daemon.Pid(), SIGCONT);
     }
 }
 

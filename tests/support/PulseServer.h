@@ -24,6 +24,10 @@ public:
     bool Start(std::string* error = nullptr);
     void Stop();
     bool Running() { return m_daemon.Alive(); }
+    // Stops the daemon in its tracks (SIGSTOP) or lets it go on: a server that
+    // accepts connections and never answers.
+    void Freeze();
+    void Thaw();
     // "unix:<folder>/native"
     std::string Address() const;
     const std::string& Folder() const { return m_folder; }

@@ -1,0 +1,240 @@
+// Announcements spoken through a real PulseAudio daemon: the sound reaches the
+// sink for as long as the clips last, the volume reaches it too, and other
+// programs are at 0 while a run is spoken and back at their levels after it,
+// also when clips failed on the way or the program shut down mid-run.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "app/IniHelper.h"
+#include "support/PulseServer.h"
+#include "support/PulseVolumes.h"
+#include "support/SpawnedProcess.h"
+#include "support/TempProgramDir.h"
+#include "support/ToneClip.h"
+#include "voice/PlayHelper.h"
+#include "voice/PlayThread.h"
+
+namespace {
+using pulse_volumes::Channels;
+using pulse_volumes::Raw;
+using pulse_volumes::Stereo;
+
+class SpeakingOnPulseTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        ASSERT_TRUE(m_server.Start(&why)) << why;
+        ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+        m_audio = m_dir.File("Audio/");
+        std::filesystem::create_directories(m_audio);
+        ASSERT_TRUE(MakeToneClip(m_audio + "a.wav", 0.5, 440));
+        ASSERT_TRUE(MakeToneClip(m_audio + "b.mp3", 0.5, 660));
+        ASSERT_TRUE(MakeToneClip(m_audio + "long.wav", 1.5, 550));
+        ASSERT_TRUE(MakeToneClip(m_dir.File("other.wav"), 120, 330, 2));
+        AppSettings& settings = IniHelper::GetInstance()->Settings();
+        settings.debug = true;
+        settings.shield = true;
+    }
+
+    void TearDown() override {
+        m_thread.Stop();
+        PlayHelper::Destroy();
+        ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    }
+
+    PlayHelper* Start() {
+        PlayHelper* helper = PlayHelper::GetInstance();
+        EXPECT_NE(helper, nullptr);
+        EXPECT_TRUE(m_thread.Start());
+        return helper;
+    }
+
+    static bool WaitIdle(PlayHelper* helper) {
+        for (int i = 0; i < 1200; ++i) {
+            if (helper->IsIdle() && !helper->IsBusy()) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    std::string Log() const {
+        std::string text;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.File("log"), error)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        return text;
+    }
+
+    // Waits until the clip was started: the lowering of a run is done by then.
+    bool WaitStarted(const std::string& clip) {
+        for (int i = 0; i < 1200; ++i) {
+            if (Log().find("PlayHelper::Play " + m_audio + clip) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    void StartOther(SpawnedProcess& player, double level) {
+        ASSERT_TRUE(player.Start(
+            {"paplay", "--volume=" + std::to_string(Raw(level)), m_dir.File("other.wav")}, {}));
+    }
+
+    std::vector<Channels> Levels(const SpawnedProcess& player) {
+        return pulse_volumes::Read(m_dir.File("inputs.json"))[static_cast<uint32_t>(player.Pid())];
+    }
+
+    bool WaitForStream(const SpawnedProcess& player) {
+        for (int i = 0; i < 300; ++i) {
+            if (!Levels(player).empty()) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+    TempProgramDir m_dir;
+    PulseServer m_server;
+    std::string m_audio;
+    PlayThread m_thread;
+};
+
+struct VolumeCase {
+    unsigned volume;
+    bool heard;
+};
+
+void PrintTo(const VolumeCase& c, std::ostream* os) {
+    *os << "volume " << c.volume;
+}
+
+class SpeakingVolume : public SpeakingOnPulseTest,
+                       public ::testing::WithParamInterface<VolumeCase> {};
+
+TEST_P(SpeakingVolume, TheAnnouncementReachesTheSinkForAsLongAsItsClips) {
+    PlayHelper* helper = Start();
+    ASSERT_TRUE(helper->SetVolume(GetParam().volume));
+    ASSERT_TRUE(m_server.StartRecording());
+    helper->Enqueue({"a.wav", "b.mp3"});
+    ASSERT_TRUE(WaitIdle(helper));
+    // What the mixer handed over is still on its way through the server.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const double seconds = SoundingSeconds(m_server.StopRecording());
+    if (GetParam().heard) {
+        EXPECT_GT(seconds, 0.85) << "two clips of half a second";
+        EXPECT_LT(seconds, 1.8);
+    } else {
+        EXPECT_EQ(seconds, 0.0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, SpeakingVolume,
+                         ::testing::Values(VolumeCase{100, true}, VolumeCase{0, false}));
+
+struct RunCase {
+    const char* name;
+    std::vector<Announcement> queue;
+    const char* firstHeard;  // the clip during which the others must be silent
+};
+
+void PrintTo(const RunCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SpeakingRun : public SpeakingOnPulseTest, public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(SpeakingRun, OthersAreSilentDuringTheRunAndBackAtTheirLevelsAfterIt) {
+    SpawnedProcess player;
+    SpawnedProcess browser;
+    StartOther(player, 0.6);
+    StartOther(browser, 1.0);
+    ASSERT_TRUE(WaitForStream(player));
+    ASSERT_TRUE(WaitForStream(browser));
+    PlayHelper* helper = Start();
+    for (const Announcement& announcement : GetParam().queue) {
+        helper->Enqueue(announcement);
+    }
+    ASSERT_TRUE(WaitStarted(GetParam().firstHeard));
+    EXPECT_EQ(Levels(player), std::vector<Channels>{Stereo(0.0)});
+    EXPECT_EQ(Levels(browser), std::vector<Channels>{Stereo(0.0)});
+    ASSERT_TRUE(WaitIdle(helper));
+    EXPECT_EQ(Levels(player), std::vector<Channels>{Stereo(0.6)});
+    EXPECT_EQ(Levels(browser), std::vector<Channels>{Stereo(1.0)});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, SpeakingRun,
+    ::testing::Values(
+        RunCase{"OneAnnouncement", {{"long.wav"}}, "long.wav"},
+        RunCase{"ThreeAnnouncements", {{"a.wav"}, {"long.wav"}, {"b.mp3"}}, "long.wav"},
+        // A failed clip lets the play thread take the next announcement;
+        // the levels saved at the run's start must stay the ones restored.
+        RunCase{"FailedClipsOnTheWay",
+                {{"missing.wav"}, {"a.wav", "missing.mp3"}, {"missing.wav"}, {"long.wav"}},
+                "long.wav"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SpeakingOnPulseTest, ShieldOffLeavesOthersAlone) {
+    IniHelper::GetInstance()->Settings().shield = false;
+    SpawnedProcess player;
+    StartOther(player, 0.6);
+    ASSERT_TRUE(WaitForStream(player));
+    PlayHelper* helper = Start();
+    helper->Enqueue({"long.wav"});
+    ASSERT_TRUE(WaitStarted("long.wav"));
+    // Switched on mid-run: it counts from the next run on.
+    IniHelper::GetInstance()->Settings().shield = true;
+    EXPECT_EQ(Levels(player), std::vector<Channels>{Stereo(0.6)});
+    ASSERT_TRUE(WaitIdle(helper));
+    EXPECT_EQ(Levels(player), std::vector<Channels>{Stereo(0.6)});
+}
+
+TEST_F(SpeakingOnPulseTest, ShutdownMidRunGivesOthersTheirLevelsBack) {
+    SpawnedProcess player;
+    StartOther(player, 0.6);
+    ASSERT_TRUE(WaitForStream(player));
+    ASSERT_TRUE(MakeToneClip(m_audio + "minute.wav", 60));
+    PlayHelper* helper = Start();
+    helper->Enqueue({"minute.wav"});
+    ASSERT_TRUE(WaitStarted("minute.wav"));
+    ASSERT_EQ(Levels(player), std::vector<Channels>{Stereo(0.0)});
+    m_thread.Stop();
+    PlayHelper::Destroy();
+    EXPECT_EQ(Levels(player), std::vector<Channels>{Stereo(0.6)});
+}
+
+// The server dies or hangs while a clip plays: the run still comes to its end
+// (a hung server stops the mixer, so the player ends the clip itself) and the
+// program keeps going.
+TEST_F(SpeakingOnPulseTest, TheServerGoingAwayMidClipDoesNotLeaveTheRunBusy) {
+    ASSERT_TRUE(MakeToneClip(m_audio + "three.wav", 3));
+    const std::vector<std::pair<const char*, void (PulseServer::*)()>> failures = {
+        {"frozen", &PulseServer::Freeze}, {"stopped", &PulseServer::Stop}};
+    PlayHelper* helper = Start();
+    for (const auto& [what, fail] : failures) {
+        SCOPED_TRACE(what);
+        const size_t before = Log().size();
+        helper->Enqueue({"three.wav", "a.wav"});
+        for (int i = 0; i < 1200 && Log().find("three.wav", before) == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        (m_server.*fail)();
+        EXPECT_TRUE(WaitIdle(helper));
+    }
+    // SDL waits for a frozen server when the device is closed at shutdown.
+    m_server.Thaw();
+}
+}  // namespace
