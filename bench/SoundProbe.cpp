@@ -8,7 +8,8 @@
 // second series opens and plays the first clip with the player directly, which
 // splits the time into the play thread's poll, opening the clip and the device.
 //
-//   sound_probe SINK COUNT      (PULSE_SERVER names the audio server; the clips
+//   sound_probe SINK COUNT      (PULSE_SERVER names the audio server; PROBE_SHIELD=0
+//                                turns the shield switch off; the clips
 //                                are short tones made with sox in a temporary folder)
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -91,6 +92,14 @@ public:
         return true;
     }
 
+    // Waits until the monitor stream delivers (its first chunks come late).
+    bool WaitFlowing() {
+        for (int i = 0; i < 500 && m_chunks.load() < 40; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return m_chunks.load() >= 40;
+    }
+
     // Waits until the monitor has been silent for `quiet`.
     void WaitSilence(std::chrono::milliseconds quiet) {
         for (int i = 0; i < 2000; ++i) {
@@ -108,6 +117,7 @@ private:
             if (pa_simple_read(m_pa, buf.data(), buf.size() * 2, &err) < 0)
                 return;
             const auto readAt = Clock::now();
+            ++m_chunks;
             for (int i = 0; i < kChunk; ++i) {
                 if (std::abs(static_cast<int>(buf[static_cast<size_t>(i)])) < kLoud)
                     continue;
@@ -129,6 +139,7 @@ private:
     pa_simple* m_pa = nullptr;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    std::atomic<long> m_chunks{0};
     std::atomic<Clock::time_point> m_lastLoud{Clock::time_point{}};
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -175,8 +186,9 @@ int main(int argc, char** argv) {
     }
     const std::string sink = argv[1];
     const int count = std::max(1, std::atoi(argv[2]));
-    const std::string dir =
-        UseBenchProgramDir("[WebSetting]\nUrl=http://127.0.0.1:1\nTimeOut=1\ndebug=0\n");
+    const std::string dir = UseBenchProgramDir(
+        std::string("[WebSetting]\nUrl=http://127.0.0.1:1\nTimeOut=1\ndebug=0\nshield=") +
+        (getenv("PROBE_SHIELD") ? getenv("PROBE_SHIELD") : "1") + "\n");
 
     // Learn the clips of 12,101 and give each a short tone, so that the first
     // sample of the first clip is already sound.
@@ -205,6 +217,10 @@ int main(int argc, char** argv) {
     if (!recorder.Start(sink, error)) {
         std::fprintf(stderr, "sound_probe: cannot record %s.monitor: %s\n", sink.c_str(),
                      error.c_str());
+        return 1;
+    }
+    if (!recorder.WaitFlowing()) {
+        std::fprintf(stderr, "sound_probe: the monitor delivers nothing\n");
         return 1;
     }
     PlayHelper* play = PlayHelper::GetInstance();
@@ -244,6 +260,7 @@ int main(int argc, char** argv) {
             Clock::time_point heard;
             if (recorder.WaitSound(std::chrono::milliseconds(3000), heard)) {
                 road.v.push_back(Ms(heard - t0));
+                std::fprintf(stderr, "announcement %d: %.1f ms\n", i + 1, road.v.back());
             } else {
                 ++missed;
             }
@@ -274,6 +291,8 @@ int main(int argc, char** argv) {
         const auto started = Clock::now();
         Clock::time_point heard;
         if (recorder.WaitSound(std::chrono::milliseconds(3000), heard)) {
+            std::fprintf(stderr, "player %d: open %.2f ms, device %.1f ms\n", i + 1,
+                         Ms(opened - t0), Ms(heard - started));
             openMs.v.push_back(Ms(opened - t0));
             deviceMs.v.push_back(Ms(heard - started));
         }
