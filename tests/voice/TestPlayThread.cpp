@@ -1,0 +1,74 @@
+// The play thread: owned, started once, joined by Stop (also out of its pause),
+// and able to start again; it speaks what is queued while it runs.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "app/IniHelper.h"
+#include "support/TempProgramDir.h"
+#include "support/ToneClip.h"
+#include "voice/PlayHelper.h"
+#include "voice/PlayThread.h"
+
+namespace {
+class PlayThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+        std::filesystem::create_directories(m_dir.File("Audio"));
+        ASSERT_TRUE(MakeToneClip(m_dir.File("Audio/a.wav"), 0.1));
+        IniHelper::GetInstance()->Settings().shield = false;
+    }
+    void TearDown() override { PlayHelper::Destroy(); }
+
+    static bool WaitIdle(PlayHelper* helper) {
+        for (int i = 0; i < 600; ++i) {
+            if (helper->IsIdle() && !helper->IsBusy()) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    TempProgramDir m_dir;
+};
+
+TEST_F(PlayThreadTest, StartsOnceStopsAndStartsAgain) {
+    PlayThread thread;
+    EXPECT_FALSE(thread.Running());
+    thread.Stop();  // stopping what never ran is harmless
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(thread.Start());
+        EXPECT_TRUE(thread.Running());
+        EXPECT_FALSE(thread.Start()) << "one thread at a time";
+        PlayHelper* helper = PlayHelper::Peek();
+        ASSERT_NE(helper, nullptr) << "Start makes the wrapper on the caller's thread";
+        helper->Enqueue({"a.wav"});
+        ASSERT_TRUE(WaitIdle(helper));
+        auto stopped = std::async(std::launch::async, [&thread] { thread.Stop(); });
+        ASSERT_EQ(stopped.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+        EXPECT_FALSE(thread.Running());
+    }
+}
+
+TEST_F(PlayThreadTest, NothingIsStartedWhileStopped) {
+    PlayThread thread;
+    ASSERT_TRUE(thread.Start());
+    thread.Stop();
+    PlayHelper* helper = PlayHelper::Peek();
+    ASSERT_NE(helper, nullptr);
+    helper->Enqueue({"a.wav"});
+    // Without the thread nobody starts the run; starting it again does.
+    EXPECT_EQ(helper->QueueLength(), 1u);
+    ASSERT_TRUE(thread.Start());
+    ASSERT_TRUE(WaitIdle(helper));
+    EXPECT_EQ(helper->QueueLength(), 0u);
+}
+}  // namespace
