@@ -1,9 +1,12 @@
 // The voice side's cashier link on its own, for the load tool: the real
 // SocketHelper and MessageReader on the Qt event loop, as in the main window,
 // with the composer handing announcements either to a counter ("count") or to
-// the real play queue without a play thread ("queue").
+// the real play queue without a play thread ("queue"), or to the play queue with
+// the program's background services running as after login ("services": the
+// play thread polling every 100 ms and the link check probing this very port
+// every 10 s), for the resource figures.
 //
-//   link_server PORT [count|queue]      ends on SIGINT/SIGTERM, printing the totals
+//   link_server PORT [count|queue|services]   ends on SIGINT/SIGTERM, printing the totals
 #include <QCoreApplication>
 #include <QTimer>
 #include <csignal>
@@ -13,10 +16,12 @@
 
 #include "BenchProgramDir.h"
 #include "app/Helpers.h"
+#include "link/LinkChecker.h"
 #include "link/MessageReader.h"
 #include "link/SocketHelper.h"
 #include "voice/AnnouncementComposer.h"
 #include "voice/PlayHelper.h"
+#include "voice/PlayThread.h"
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
@@ -27,13 +32,13 @@ void OnSignal(int) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: link_server PORT [count|queue]\n");
+        std::fprintf(stderr, "usage: link_server PORT [count|queue|services]\n");
         return 2;
     }
     const int port = std::atoi(argv[1]);
     const std::string mode = argc > 2 ? argv[2] : "count";
-    if (mode != "count" && mode != "queue") {
-        std::fprintf(stderr, "link_server: mode must be count or queue\n");
+    if (mode != "count" && mode != "queue" && mode != "services") {
+        std::fprintf(stderr, "link_server: mode must be count, queue or services\n");
         return 2;
     }
     UseBenchProgramDir("[WebSetting]\nUrl=http://127.0.0.1:1\nTimeOut=1\ndebug=0\n");
@@ -65,6 +70,13 @@ int main(int argc, char** argv) {
                      WideToUtf8(error).c_str());
         return 1;
     }
+    PlayThread playThread;
+    LinkChecker linkCheck;
+    long probes = 0;
+    if (mode == "services") {
+        playThread.Start();
+        linkCheck.Start("127.0.0.1", static_cast<uint32_t>(port), [&probes](bool) { ++probes; });
+    }
     std::printf("listening %d\n", port);
     std::fflush(stdout);
 
@@ -76,8 +88,10 @@ int main(int argc, char** argv) {
     stopCheck.start(100);
     app.exec();
 
+    linkCheck.Stop();
+    playThread.Stop();
     const size_t queued = PlayHelper::Peek() ? PlayHelper::Peek()->QueueLength() : 0;
-    std::printf("announced=%ld queued=%zu\n", announced, queued);
+    std::printf("announced=%ld queued=%zu link_probes=%ld\n", announced, queued, probes);
     SocketHelper::Destroy();
     PlayHelper::Destroy();
     RemoveBenchProgramDir();

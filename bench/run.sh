@@ -319,6 +319,53 @@ sound_section() {
     echo
 }
 
+# ---- 5. resources ------------------------------------------------------------------
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+
+resources_section() {
+    echo "## 5. Resources of the voice side's services"
+    echo
+    if ! has link_server; then
+        echo "Not run: bench/link_server is missing."
+        echo
+        return
+    fi
+    start_server services "$bin/link_server" services || return 0
+    local pid=$server_pid idle=$((seconds * 4)) hz rss_idle t0 t1 cpu rss_q rss_later line
+    hz=$(getconf CLK_TCK)
+    sleep 2
+    rss_idle=$(rss_kib "$pid")
+    t0=$(cpu_ticks "$pid")
+    sleep "$idle"
+    t1=$(cpu_ticks "$pid")
+    cpu=$(awk -v d=$((t1 - t0)) -v hz="$hz" -v s="$idle" 'BEGIN {printf "%.2f", 100 * d / hz / s}')
+    line=$("$bin/loadgen" --port "$server_port" --conns 10 --seconds 120 --max-messages 10000 \
+        --message 12,101 --message A7,102 --message 12.5#7 || true)
+    rss_q=$(rss_kib "$pid")
+    sleep "$seconds"
+    rss_later=$(rss_kib "$pid")
+    stop_server || true
+    log "services $line"
+    echo "bench/link_server in \`services\` mode: the listening socket, the reader and composer on"
+    echo "the Qt event loop, the play queue with its play thread (SDL's dummy driver, no clips"
+    echo "in the audio folder) and the link check probing its own port every 10 s."
+    echo
+    echo "| figure | value |"
+    echo "|---|---|"
+    echo "| resident memory idle (KiB) | $rss_idle |"
+    echo "| CPU idle over ${idle} s (play thread's poll, link check) | ${cpu} % of one core |"
+    echo "| announcements sent (10,000 bound) / answered | $(field sent "$line") /"\
+        "$(field answered "$line") |"
+    echo "| resident memory right after queueing (KiB) | $rss_q |"
+    echo "| resident memory ${seconds} s later (KiB) | $rss_later |"
+    echo "| at the end | $(tail -1 "$server_out") |"
+    echo
+    local goal
+    goal=$(awk -v c="$cpu" 'BEGIN { print (c < 1) ? "met" : "missed" }')
+    echo "Goal (idle CPU under 1 % of one core): $goal."
+    echo
+}
+
 {
     echo "# Benchmark results"
     echo
@@ -330,9 +377,11 @@ sound_section() {
     load_section
     compose_section
     sound_section
+    resources_section
     echo "## Not measured yet"
     echo
-    echo "- Resident memory and idle CPU of the whole program Voice after login."
+    echo "- The same resource figures for the whole program Voice with its windows after a"
+    echo "  login (the figures above are its services without Qt Widgets)."
 } >"$work/results.md"
 cp "$work/results.md" "$results"
 log "wrote $results"
