@@ -1,8 +1,10 @@
 #include "app/IniFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "app/AtomicFile.h"
@@ -41,6 +43,7 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 
 struct Content {
     bool exists = false;
+    bool readable = true;  // false: the file is there but could not be read
     bool bom = false;
     bool crlf = false;
     std::vector<std::string> lines;  // without line ends
@@ -48,14 +51,33 @@ struct Content {
 
 Content Load(const std::string& path) {
     Content c;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        // A missing file is the normal first start; anything else (no
+        // permission, a folder in the way) must not pass for an empty file,
+        // or the next write would replace the user's settings with one key.
+        c.readable = errno == ENOENT;
         return c;
     }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            ::close(fd);
+            c.readable = false;
+            return c;
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
     c.exists = true;
-    std::stringstream ss;
-    ss << in.rdbuf();
-    std::string text = ss.str();
     if (text.compare(0, kBom.size(), kBom) == 0) {
         c.bom = true;
         text.erase(0, kBom.size());
@@ -156,6 +178,9 @@ int IniFile::ReadInt(const std::string& section, const std::string& key, int fal
 bool IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) const {
     Content c = Load(m_path);
+    if (!c.readable) {
+        return false;
+    }
     const std::string entry = key + "=" + value;
     bool inSection = false;
     bool sectionFound = false;

@@ -104,4 +104,15 @@ TEST(IniWriteFailure, AnUnwritableFolderKeepsTheOldFile) {
     EXPECT_EQ(dir.Read("Setting.ini"), "[WebSetting]\nvolume=10\n");
 }
 
+TEST(IniWriteFailure, AFileThatCannotBeReadIsNeverReplaced) {
+    // A folder in the place of the file opens but cannot be read, like a
+    // file without read permission or on a failing disk.
+    TempProgramDir dir;
+    dir.Write("Setting.ini/keep", "x");
+    const IniFile ini(dir.File("Setting.ini"));
+    EXPECT_EQ(ini.ReadInt("WebSetting", "volume", 77), 77);
+    EXPECT_FALSE(ini.WriteString("WebSetting", "volume", "50"));
+    EXPECT_EQ(dir.Read("Setting.ini/keep"), "x");
+}
+
 }  // namespace
