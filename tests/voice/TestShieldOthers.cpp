@@ -261,4 +261,37 @@ TEST_F(ShieldOthersTest, TheServerGoingAwayMidRunIsSurvived) {
     ASSERT_EQ(call.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_FALSE(m_dir.Exists("log"));
 }
+// The server answers the listing and is gone before the volumes are set:
+// nothing is logged and the call comes back.
+class VanishingServer : public PulseSessions {
+public:
+    explicit VanishingServer(PulseServer& server) : m_server(server) {}
+    bool List(std::vector<PulseStream>& streams) override {
+        const bool listed = PulseSessions::List(streams);
+        m_server.Stop();
+        return listed;
+    }
+    bool SetVolumes(const std::vector<Change>& changes) override {
+        m_setFailed = !PulseSessions::SetVolumes(changes);
+        return !m_setFailed;
+    }
+    bool m_setFailed = false;
+
+private:
+    PulseServer& m_server;
+};
+
+TEST_F(ShieldOthersTest, TheServerVanishingBetweenListingAndSettingIsSilent) {
+    SpawnedProcess player;
+    StartOther(player, 0.6);
+    const auto pid = static_cast<uint32_t>(player.Pid());
+    ASSERT_EQ(WaitForStreams({{pid, 1}})[pid].size(), 1u);
+    auto sessions = std::make_unique<VanishingServer>(m_server);
+    VanishingServer* vanishing = sessions.get();
+    PulseSessions::Install(std::move(sessions));
+    ShieldOthers(false);
+    EXPECT_TRUE(vanishing->m_setFailed) << "the volumes had no server to go to";
+    PulseSessions::Install(nullptr);
+    EXPECT_FALSE(m_dir.Exists("log"));
+}
 }  // namespace
