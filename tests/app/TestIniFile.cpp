@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -105,14 +106,21 @@ TEST(IniWriteFailure, AnUnwritableFolderKeepsTheOldFile) {
 }
 
 TEST(IniWriteFailure, AFileThatCannotBeReadIsNeverReplaced) {
-    // A folder in the place of the file opens but cannot be read, like a
-    // file without read permission or on a failing disk.
     TempProgramDir dir;
-    dir.Write("Setting.ini/keep", "x");
-    const IniFile ini(dir.File("Setting.ini"));
-    EXPECT_EQ(ini.ReadInt("WebSetting", "volume", 77), 77);
-    EXPECT_FALSE(ini.WriteString("WebSetting", "volume", "50"));
-    EXPECT_EQ(dir.Read("Setting.ini/keep"), "x");
+    const std::string mine = "; mine\n[WebSetting]\nvolume=10\nUrl=http://h\n";
+    dir.Write("Setting.ini", mine);
+    ::chmod(dir.File("Setting.ini").c_str(), 0200);
+    {
+        ObeyPermissions obey;
+        const IniFile ini(dir.File("Setting.ini"));
+        if (ini.ReadString("WebSetting", "Url", "") == "http://h") {
+            GTEST_SKIP() << "cannot make a file unreadable here";
+        }
+        EXPECT_EQ(ini.ReadInt("WebSetting", "volume", 77), 77);
+        EXPECT_FALSE(ini.WriteString("WebSetting", "volume", "50"));
+    }
+    ::chmod(dir.File("Setting.ini").c_str(), 0600);
+    EXPECT_EQ(dir.Read("Setting.ini"), mine);
 }
 
 }  // namespace

@@ -105,12 +105,21 @@ bool TempProgramDir::Exists(const std::string& name) const {
     return std::filesystem::exists(File(name));
 }
 
-ReadOnlyDir::ReadOnlyDir(std::string dir) : m_dir(std::move(dir)) {
-    ::chmod(m_dir.c_str(), 0555);
+ObeyPermissions::ObeyPermissions() {
     if (::geteuid() == 0) {
         SetDacOverride(false);
-        m_capsLowered = true;
+        m_lowered = true;
     }
+}
+
+ObeyPermissions::~ObeyPermissions() {
+    if (m_lowered) {
+        SetDacOverride(true);
+    }
+}
+
+ReadOnlyDir::ReadOnlyDir(std::string dir) : m_dir(std::move(dir)) {
+    ::chmod(m_dir.c_str(), 0555);
     const std::string probe = m_dir + "/.probe";
     const int fd = ::open(probe.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0644);
     if (fd >= 0) {
@@ -121,8 +130,5 @@ ReadOnlyDir::ReadOnlyDir(std::string dir) : m_dir(std::move(dir)) {
 }
 
 ReadOnlyDir::~ReadOnlyDir() {
-    if (m_capsLowered) {
-        SetDacOverride(true);
-    }
     ::chmod(m_dir.c_str(), 0700);
 }

@@ -30,6 +30,20 @@ private:
     std::string m_dir;
 };
 
+// Makes the calling thread obey file permissions even when running as root,
+// by giving up CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH for the life of the
+// object. Does nothing for other users, who obey them anyway.
+class ObeyPermissions {
+public:
+    ObeyPermissions();
+    ~ObeyPermissions();
+    ObeyPermissions(const ObeyPermissions&) = delete;
+    ObeyPermissions& operator=(const ObeyPermissions&) = delete;
+
+private:
+    bool m_lowered = false;
+};
+
 // Makes a folder unwritable for the life of the object, also for root: the
 // folder becomes 0555 and, when running as root, the calling thread gives up
 // CAP_DAC_OVERRIDE (restored afterwards). Effective() tells whether writing
@@ -46,6 +60,6 @@ public:
 
 private:
     std::string m_dir;
-    bool m_capsLowered = false;
+    ObeyPermissions m_obey;
     bool m_effective = false;
 };
