@@ -35,6 +35,14 @@ std::string UseBenchProgramDir(const std::string& settings) {
     g_dir = pattern;
     std::ofstream(g_dir + "/Setting.ini", std::ios::binary) << settings;
     std::filesystem::create_directories(g_dir + "/Audio");
+    // BENCH_CLIPS names a folder of recorded clips to speak instead of none.
+    if (const char* clips = getenv("BENCH_CLIPS"); clips != nullptr && *clips != '\0') {
+        std::error_code ec;
+        std::filesystem::copy(clips, g_dir + "/Audio", std::filesystem::copy_options::recursive,
+                              ec);
+        if (ec)
+            std::fprintf(stderr, "bench: cannot copy the clips: %s\n", ec.message().c_str());
+    }
     ModuleDir::Install(std::make_unique<BenchModuleDir>(g_dir));
     return g_dir;
 }

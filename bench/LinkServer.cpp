@@ -86,6 +86,25 @@ int main(int argc, char** argv) {
             app.quit();
     });
     stopCheck.start(100);
+    // In services mode the queue's progress is printed as it changes, so that a
+    // script can tell when it has run dry.
+    QTimer progress;
+    std::string lastProgress;
+    if (mode == "services") {
+        QObject::connect(&progress, &QTimer::timeout, [&] {
+            PlayHelper* p = PlayHelper::Peek();
+            if (p == nullptr)
+                return;
+            const std::string now = "queue=" + std::to_string(p->QueueLength()) +
+                                    " busy=" + std::to_string(p->IsBusy() ? 1 : 0);
+            if (now != lastProgress) {
+                std::printf("%s\n", now.c_str());
+                std::fflush(stdout);
+                lastProgress = now;
+            }
+        });
+        progress.start(250);
+    }
     app.exec();
 
     linkCheck.Stop();

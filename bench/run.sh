@@ -366,6 +366,24 @@ resources_section() {
     echo
 }
 
+# ---- 6. audio faults ---------------------------------------------------------------
+faults_section() {
+    echo "## 6. Audio faults"
+    echo
+    if ! has link_server || ! command -v pulseaudio >/dev/null; then
+        echo "Not run: bench/link_server or pulseaudio is missing."
+        echo
+        return
+    fi
+    echo "bench/faults.sh: the services speaking the recorded clips, with no audio server at"
+    echo "start, and with the audio server killed (SIGKILL) during an announcement."
+    echo
+    echo '```'
+    "$root/bench/faults.sh" "$bin" 2>&1 || true
+    echo '```'
+    echo
+}
+
 {
     echo "# Benchmark results"
     echo
@@ -378,6 +396,7 @@ resources_section() {
     compose_section
     sound_section
     resources_section
+    faults_section
     echo "## Not measured yet"
     echo
     echo "- The same resource figures for the whole program Voice with its windows after a"
