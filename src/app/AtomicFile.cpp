@@ -36,16 +36,17 @@ void SyncFolderOf(const std::string& path) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, const std::string& content) {
+bool WriteFileAtomically(const std::string& path, const std::string& content, int mode) {
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    // Keep the old file's permissions; a new file gets the usual 0644.
     struct stat old {};
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0;
+    if (mode < 0) {
+        mode = ::stat(path.c_str(), &old) == 0 ? static_cast<int>(old.st_mode & 07777) : 0644;
+    }
+    bool ok = ::fchmod(fd, static_cast<mode_t>(mode)) == 0;
     ok = ok && WriteAll(fd, content);
     ok = ok && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;

@@ -6,5 +6,6 @@
 // full disk only ever leaves the old file or the new one, never a mix: the
 // bytes go to a new file beside it, are flushed to the disk, and take the old
 // file's place in one rename. False (and the old file untouched, no stray
-// temporary left) when any step fails.
-bool WriteFileAtomically(const std::string& path, const std::string& content);
+// temporary left) when any step fails. The new file keeps the old one's
+// permissions (0644 when there was none), unless `mode` names them.
+bool WriteFileAtomically(const std::string& path, const std::string& content, int mode = -1);

@@ -40,11 +40,13 @@ void AddChild(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, const ch
 }
 
 // The document as tinyxml2's indented printer writes it, written in one piece
-// so that a failed write never costs the saved login that was there.
+// so that a failed write never costs the saved login that was there. The key
+// of the cipher is in every copy of the program, so the file itself is what
+// keeps the password from other users of the machine.
 bool Store(const tinyxml2::XMLDocument& doc, const std::string& path) {
     tinyxml2::XMLPrinter printer;
     doc.Print(&printer);
-    return WriteFileAtomically(path, std::string(printer.CStr(), printer.CStrSize() - 1));
+    return WriteFileAtomically(path, std::string(printer.CStr(), printer.CStrSize() - 1), 0600);
 }
 
 // Loads the file and finds its Login element, logging why when it cannot.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -64,6 +65,17 @@ TEST_F(LoginRecordTest, BossLoginWritesTheExactFile) {
     EXPECT_EQ(r.loginStaff, "");
     EXPECT_EQ(r.port, "5001");
     EXPECT_TRUE(r.autoLogin);
+}
+
+TEST_F(LoginRecordTest, OnlyTheOwnerMayReadTheFile) {
+    m_dir.Write(kFile, File(Child("AutoLogin", kOne)));
+    ::chmod(m_dir.File(kFile).c_str(), 0644);
+    for (int step = 0; step < 2; ++step) {
+        ASSERT_TRUE(step == 0 ? SaveLoginRecord(0, true, "a", "12345", "", "5001") : Logout());
+        struct stat st {};
+        ASSERT_EQ(::stat(m_dir.File(kFile).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << step;
+    }
 }
 
 TEST_F(LoginRecordTest, StaffLoginPutsTheStaffAccountBeforeThePort) {
