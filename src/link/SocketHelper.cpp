@@ -27,6 +27,10 @@ const int kAcceptBurst = 64;
 // Pause of the accept notifier while no descriptor is left for a connection,
 // so that a full table does not make the main thread spin on the same event.
 const int kAcceptPauseMs = 100;
+// Send buffer of a cashier connection. Replies are two bytes each, so this
+// holds thousands of them; it also bounds what a peer that never reads its
+// replies can pin down, instead of the kernel growing the buffer to megabytes.
+const int kReplyBufferBytes = 8192;
 // Pause between attempts to listen again after the listening socket failed.
 const int kRelistenRetryMs = 1000;
 
@@ -214,6 +218,7 @@ void SocketHelper::Impl::OnAcceptReady() {
     for (int i = 0; i < kAcceptBurst && listenFd >= 0; ++i) {
         const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kReplyBufferBytes, sizeof(kReplyBufferBytes));
             auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
             QObject::connect(
                 notifier, &QSocketNotifier::activated,
