@@ -1,10 +1,14 @@
 #pragma once
 
+#include <string>
+
 // Only one copy of the program runs: the first holds the abstract socket
 // "qbnt_Voice" for its whole life (the OS releases it if the process dies).
 class SingleInstance {
 public:
-    SingleInstance() = default;
+    SingleInstance();
+    // Another name, so that tests do not meet a copy of the program that runs.
+    explicit SingleInstance(std::string name);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
@@ -15,5 +19,6 @@ public:
     void NotifyRunning();
 
 private:
+    std::string m_name;
     int m_fd = -1;
 };

@@ -1,0 +1,74 @@
+#include "app/SingleInstance.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+// The notice a second copy sends; the running copy does not act on it.
+const char kNotice[] = "1130";
+// Notices are never accepted, so a few at most wait in the queue; later
+// second copies find it full and give up at once.
+const int kNoticeBacklog = 4;
+
+// An abstract address: no file on disk, and it goes away with its holder.
+socklen_t AbstractAddress(const std::string& name, sockaddr_un& address) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    const size_t length = std::min(name.size(), sizeof(address.sun_path) - 1);
+    std::memcpy(address.sun_path + 1, name.data(), length);
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+}
+
+}  // namespace
+
+SingleInstance::SingleInstance() : m_name("qbnt_Voice") {}
+
+SingleInstance::SingleInstance(std::string name) : m_name(std::move(name)) {}
+
+SingleInstance::~SingleInstance() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+bool SingleInstance::Acquire() {
+    if (m_fd >= 0) {
+        return true;
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        return true;  // cannot tell: better run than refuse to start
+    }
+    sockaddr_un address;
+    const socklen_t length = AbstractAddress(m_name, address);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return err != EADDRINUSE;
+    }
+    ::listen(fd, kNoticeBacklog);
+    m_fd = fd;
+    return true;
+}
+
+void SingleInstance::NotifyRunning() {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        return;
+    }
+    sockaddr_un address;
+    const socklen_t length = AbstractAddress(m_name, address);
+    // Non-blocking throughout: a holder that is still at its login window, or
+    // whose queue is full, must not keep this copy from ending.
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+        ::send(fd, kNotice, sizeof(kNotice) - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    ::close(fd);
+}
