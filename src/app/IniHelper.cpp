@@ -1,5 +1,7 @@
 #include "app/IniHelper.h"
 
+#include <atomic>
+#include <mutex>
 #include <string>
 
 #include "app/Helpers.h"
@@ -7,7 +9,10 @@
 #include "app/LogHelper.h"
 
 namespace {
-IniHelper* s_instance = nullptr;
+// Threads may log (or read settings) before start-up has created the
+// instance; the lock makes sure only one is ever made.
+std::atomic<IniHelper*> s_instance{nullptr};
+std::mutex s_createMutex;
 const char* const kSection = "WebSetting";
 // The old program read Url into a buffer of 260 wide characters.
 const size_t kUrlMax = 259;
@@ -29,25 +34,33 @@ void Write(const AppSettings& settings, const char* key, const std::string& valu
 }  // namespace
 
 IniHelper* IniHelper::GetInstance() {
-    if (s_instance == nullptr) {
-        s_instance = new IniHelper();
-        s_instance->Load();
+    IniHelper* instance = s_instance.load(std::memory_order_acquire);
+    if (instance == nullptr) {
+        const std::lock_guard<std::mutex> lock(s_createMutex);
+        instance = s_instance.load(std::memory_order_relaxed);
+        if (instance == nullptr) {
+            instance = new IniHelper();
+            instance->Load();
+            s_instance.store(instance, std::memory_order_release);
+        }
     }
-    return s_instance;
+    return instance;
 }
 
 IniHelper* IniHelper::Peek() {
-    return s_instance;
+    return s_instance.load(std::memory_order_acquire);
 }
 
 void IniHelper::Destroy() {
-    if (s_instance == nullptr) {
+    const std::lock_guard<std::mutex> lock(s_createMutex);
+    IniHelper* instance = s_instance.load(std::memory_order_relaxed);
+    if (instance == nullptr) {
         return;
     }
-    s_instance->SaveVolume();
-    s_instance->SaveShield();
-    delete s_instance;
-    s_instance = nullptr;
+    instance->SaveVolume();
+    instance->SaveShield();
+    s_instance.store(nullptr, std::memory_order_release);
+    delete instance;
 }
 
 IniHelper::IniHelper() = default;

@@ -8,29 +8,40 @@
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/Priority.hh>
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
+#include <mutex>
 
 #include "app/Clock.h"
 #include "app/Helpers.h"
 #include "app/IniHelper.h"
 
 namespace {
-LogHelper* s_instance = nullptr;
+// Threads may log (or read settings) before start-up has created the
+// instance; the lock makes sure only one is ever made.
+std::atomic<LogHelper*> s_instance{nullptr};
+std::mutex s_createMutex;
 const char* const kPattern = "%d: %p %c %x:%m%n";
 }  // namespace
 
 LogHelper* LogHelper::GetInstance() {
-    if (s_instance == nullptr) {
-        s_instance = new LogHelper();
+    LogHelper* instance = s_instance.load(std::memory_order_acquire);
+    if (instance == nullptr) {
+        const std::lock_guard<std::mutex> lock(s_createMutex);
+        instance = s_instance.load(std::memory_order_relaxed);
+        if (instance == nullptr) {
+            instance = new LogHelper();
+            s_instance.store(instance, std::memory_order_release);
+        }
     }
-    return s_instance;
+    return instance;
 }
 
 void LogHelper::Destroy() {
-    delete s_instance;
-    s_instance = nullptr;
+    const std::lock_guard<std::mutex> lock(s_createMutex);
+    delete s_instance.exchange(nullptr);
 }
 
 LogHelper::LogHelper() : m_root(log4cpp::Category::getRoot()) {
