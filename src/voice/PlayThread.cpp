@@ -1,5 +1,7 @@
 #include "voice/PlayThread.h"
 
+#include <pthread.h>
+
 #include <chrono>
 
 #include "app/LogHelper.h"
@@ -40,6 +42,7 @@ void PlayThread::Stop() {
 }
 
 void PlayThread::Run() {
+    pthread_setname_np(pthread_self(), "voice-play");
     std::unique_lock<std::mutex> lock(m_mutex);
     while (m_running) {
         lock.unlock();

@@ -2,6 +2,7 @@
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_mixer.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
@@ -115,6 +116,7 @@ void SdlAudioPlayer::OnChannelFinished(int /*channel*/) {
 }
 
 void SdlAudioPlayer::DeliverEnds() {
+    pthread_setname_np(pthread_self(), "voice-clip-end");
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_quit) {
         bool ended = false;
