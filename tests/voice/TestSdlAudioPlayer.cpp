@@ -71,13 +71,14 @@ protected:
 };
 
 struct OpenCase {
+    const char* label;
     const char* name;
     std::string content;  // "tone" makes a real clip
     bool opens;
 };
 
 void PrintTo(const OpenCase& c, std::ostream* os) {
-    *os << c.name;
+    *os << c.label;
 }
 
 class SdlAudioPlayerOpen : public SdlAudioPlayerTest,
@@ -102,21 +103,17 @@ TEST_P(SdlAudioPlayerOpen, DetectsTheFormatFromTheFileAndRefusesWhatIsNoAudio) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, SdlAudioPlayerOpen,
-    ::testing::Values(OpenCase{"tone.wav", "tone", true}, OpenCase{"tone.mp3", "tone", true},
-                      // an mp3 named .wav: the content decides, not the name
-                      OpenCase{"mp3inside.wav", "mp3 tone", true},
-                      OpenCase{"missing.wav", "missing", false}, OpenCase{"empty.mp3", "", false},
-                      OpenCase{"text.wav", "this is not a sound file at all\n", false},
-                      OpenCase{"riff.wav", std::string("RIFF\x10\0\0\0WAVEfmt ", 16), false}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        for (char& ch : name) {
-            if (ch == '.') {
-                ch = '_';
-            }
-        }
-        return name;
-    });
+    ::testing::Values(OpenCase{"Wav", "tone.wav", "tone", true},
+                      OpenCase{"Mp3", "tone.mp3", "tone", true},
+                      // the content decides, not the name
+                      OpenCase{"Mp3NamedWav", "mp3inside.wav", "mp3 tone", true},
+                      OpenCase{"ChineseName", "号机需要服务员帮助.mp3", "tone", true},
+                      OpenCase{"Missing", "missing.wav", "missing", false},
+                      OpenCase{"Empty", "empty.mp3", "", false},
+                      OpenCase{"Text", "text.wav", "this is not a sound file at all\n", false},
+                      OpenCase{"TruncatedRiff", "riff.wav",
+                               std::string("RIFF\x10\0\0\0WAVEfmt ", 16), false}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(SdlAudioPlayerTest, ReportsTheNaturalEndOfAClipOnItsOwnThread) {
     ASSERT_TRUE(m_player->Open(Tone("a.wav", 0.3)));
