@@ -3,6 +3,7 @@
 // lives, and the services taken down in a fixed order.
 
 #include "app/CrashHandler.h"
+#include "app/Helpers.h"
 #include "app/IniHelper.h"
 #include "app/LogHelper.h"
 #include "app/SingleInstance.h"
@@ -78,6 +79,12 @@ int main(int argc, char* argv[]) {
     UnpackAudioPack();
 
     QApplication app(argc, argv);
+    // Every path the program uses is absolute; the folder matters to the
+    // programs it starts (the updater) and to anyone reading a core file.
+    const std::string dir = WideToUtf8(GetModuleDir());
+    if (!dir.empty() && chdir(dir.c_str()) != 0) {
+        LogHelper::GetInstance()->Error("无法进入程序目录: " + dir);
+    }
     SetUpToolkit();
 
     QPointer<LoginDialog> login;

@@ -1,23 +1,15 @@
 #include "ui/UiToolkit.h"
 
-#include "app/Helpers.h"
 #include "ui/SkinArchive.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
 
-#include <unistd.h>
-
 bool SetUpToolkit() {
     // Windows are closed and opened in turn (login, then main window): the
     // program's life is decided by the start-up code, not by the last window.
     QApplication::setQuitOnLastWindowClosed(false);
-    const std::string dir = WideToUtf8(GetModuleDir());
-    if (!dir.empty() && chdir(dir.c_str()) != 0) {
-        // Every path the program uses is absolute; the folder only matters to
-        // tools that expect it.
-    }
     // The layouts name the font the skins were designed with; a CJK font of
     // this system stands in for it so every Chinese text renders.
     const QStringList families = QFontDatabase::families();

@@ -61,6 +61,7 @@ void WhenShown(std::function<void(T*)> act, int boundMs = 30000) {
 class MessageCatcher {
 public:
     MessageCatcher() {
+        UiApplication();
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             for (QWidget* widget : QApplication::topLevelWidgets()) {
                 auto* dialog = qobject_cast<MsgDialog*>(widget);
