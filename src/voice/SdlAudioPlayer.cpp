@@ -133,7 +133,18 @@ void SdlAudioPlayer::DeliverEnds() {
                                             std::string(SDL_GetCurrentAudioDriver() != nullptr
                                                             ? SDL_GetCurrentAudioDriver()
                                                             : ""));
-            HaltChannel();
+            {
+                // Halted only if the owner has not moved on to another clip meanwhile.
+                std::lock_guard<std::mutex> operation(m_operationMutex);
+                bool still = false;
+                {
+                    std::lock_guard<std::mutex> check(m_mutex);
+                    still = m_playing && generation == m_generation;
+                }
+                if (still) {
+                    HaltChannel();
+                }
+            }
             lock.lock();
             ended = m_playing && generation == m_generation;
         } else if (m_playing) {
@@ -196,6 +207,7 @@ void SdlAudioPlayer::HaltChannel() {
 }
 
 void SdlAudioPlayer::Stop() {
+    std::lock_guard<std::mutex> operation(m_operationMutex);
     HaltChannel();
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_generation;
@@ -219,6 +231,7 @@ bool SdlAudioPlayer::Open(const std::string& path) {
             error = "no audio in file";
         }
     }
+    std::lock_guard<std::mutex> operation(m_operationMutex);
     HaltChannel();
     Mix_Chunk* old = nullptr;
     {
@@ -237,6 +250,7 @@ bool SdlAudioPlayer::Open(const std::string& path) {
 }
 
 bool SdlAudioPlayer::Play() {
+    std::lock_guard<std::mutex> operation(m_operationMutex);
     HaltChannel();
     Mix_Chunk* chunk = nullptr;
     {
@@ -281,6 +295,7 @@ std::string SdlAudioPlayer::LastError() const {
 }
 
 void SdlAudioPlayer::Close() {
+    std::lock_guard<std::mutex> operation(m_operationMutex);
     HaltChannel();
     Mix_Chunk* old = nullptr;
     {

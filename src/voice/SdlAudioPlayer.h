@@ -54,6 +54,11 @@ private:
     void HaltChannel();
     void DeliverEnds();
 
+    // Serialises stop, open, play, close and the forced end, so that a forced
+    // end cannot halt a clip started meanwhile. Taken before SDL's audio lock,
+    // which SDL's hook holds when it takes m_mutex: the order is always
+    // m_operationMutex, SDL, m_mutex.
+    std::mutex m_operationMutex;
     mutable std::mutex m_mutex;  // guards every member below; never held while calling SDL
     std::condition_variable m_wake;
     Mix_Chunk* m_chunk = nullptr;
