@@ -76,6 +76,9 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
+    // The settings are read once, up front: the debug switch governs the log
+    // from the first line on, and shutdown always writes volume and shield back.
+    IniHelper::GetInstance();
     UnpackAudioPack();
 
     QApplication app(argc, argv);

@@ -2,6 +2,7 @@
 
 #include "link/LinkChecker.h"
 #include "link/MessageReader.h"
+#include "ui/SetDialog.h"
 #include "ui/WindowImplBase.h"
 #include "voice/AnnouncementComposer.h"
 #include "voice/PlayThread.h"
@@ -13,7 +14,6 @@
 
 class QMenu;
 class QSystemTrayIcon;
-class SetDialog;
 class SkinButton;
 class SkinCheckBox;
 class SkinLabel;
