@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <ostream>
 #include <string>
 
 #include "api/HttpClient.h"
@@ -64,6 +65,11 @@ struct PostCase {
     bool ok;
     const char* answer;
 };
+
+// Failures name the case rather than dumping its bytes.
+void PrintTo(const PostCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class HttpPostAnswers : public HttpClientTest, public ::testing::WithParamInterface<PostCase> {};
 
@@ -233,6 +239,11 @@ struct FailedDownload {
     const char* behaviour;  // JSON for every path; "" for the plain server
     const char* path;
 };
+
+// Failures name the case rather than dumping its bytes.
+void PrintTo(const FailedDownload& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DownloadFailures : public HttpClientTest,
                          public ::testing::WithParamInterface<FailedDownload> {};

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 
@@ -157,6 +158,11 @@ struct TransportCase {
     const char* config;
 };
 
+// Failures name the case rather than dumping its bytes.
+void PrintTo(const TransportCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class LoginTransportFailures : public LoginApiTest,
                                public ::testing::WithParamInterface<TransportCase> {};
 
@@ -257,6 +263,11 @@ struct ParseCase {
     const char* realName;
     uint32_t servicePort;
 };
+
+// Failures name the case rather than dumping its bytes.
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 const char* const kUnchanged = "before";
 const char* const kParseError = "解析登录信息出错。";

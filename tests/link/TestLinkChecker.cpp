@@ -10,6 +10,7 @@
 #include <fstream>
 #include <future>
 #include <mutex>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -115,6 +116,11 @@ struct ConnectCase {
     int target;           // 0 listening port, 1 closed port, else the port itself
     const char* logLine;  // "" when nothing is logged
 };
+
+// Failures name the case rather than dumping its bytes.
+void PrintTo(const ConnectCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ConnectCases : public LinkCheckTest, public ::testing::WithParamInterface<ConnectCase> {};
 
