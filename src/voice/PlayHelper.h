@@ -19,7 +19,9 @@ public:
     static PlayHelper* GetInstance();
     // The instance if it exists, without creating it.
     static PlayHelper* Peek();
-    // Shutdown: restores other programs' audio if lowered, closes and releases the player.
+    // Shutdown: restores other programs' audio if lowered, closes and releases
+    // the player; what is still queued is dropped. The play thread must have
+    // been stopped first.
     static void Destroy();
     // Tests replace the player the wrapper creates (nullptr: the real one).
     using PlayerFactory = std::function<std::unique_ptr<AudioPlayer>()>;
@@ -44,12 +46,13 @@ public:
 private:
     PlayHelper();
     ~PlayHelper();
+    // The player's end callback, on the player's own thread.
+    void OnPlayerEnd();
     // The steps below run with m_runMutex held.
     void AdvanceLocked();
     bool PlayNext();
     void Play(const std::string& clip);
     bool TakeNext(Announcement& next);
-    void OnPlayerEnd();
 
     std::atomic<bool> m_busy{false};
     std::deque<Announcement> m_queue;  // guarded by m_queueMutex alone
