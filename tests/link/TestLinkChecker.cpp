@@ -13,9 +13,12 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/LinkChecker.h"
+#include "support/LoopbackPeers.h"
+#include "support/SpawnedProcess.h"
 #include "support/StalledListener.h"
 #include "support/TempProgramDir.h"
 
@@ -56,6 +59,53 @@ public:
 private:
     int m_fd = -1;
     uint16_t m_port = 0;
+};
+
+// The cashier simulator (tools/cashier_sim.py) listening as the cashier side's
+// address: it accepts each probe and prints a line for it.
+class CashierSimulator {
+public:
+    explicit CashierSimulator(const TempProgramDir& dir) : m_output(dir.File("cashier.out")) {
+        SpawnedProcess::Options options;
+        options.stdoutPath = m_output;
+        // The simulator wants a port of its own choosing; take one that was free.
+        const int port = FreeLoopbackPort();
+        if (!m_process.Start({"python3", VOICE_SOURCE_DIR "/tools/cashier_sim.py", "--listen",
+                              "--port", std::to_string(port)},
+                             options)) {
+            return;
+        }
+        // It prints "listening on 127.0.0.1:PORT" once it listens.
+        for (int i = 0; i < 600 && m_port == 0 && m_process.Alive(); ++i) {
+            if (Output().find("listening on") != std::string::npos) {
+                m_port = port;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
+    }
+    uint16_t Port() const { return static_cast<uint16_t>(m_port); }
+    void Stop() { m_process.Stop(); }
+    bool WaitForOutput(const std::string& part) const {
+        for (int i = 0; i < 600; ++i) {
+            if (Output().find(part) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    std::string Output() const {
+        std::ifstream file(m_output, std::ios::binary);
+        std::ostringstream content;
+        content << file.rdbuf();
+        return content.str();
+    }
+
+private:
+    std::string m_output;
+    SpawnedProcess m_process;
+    int m_port = 0;
 };
 
 // The reports of a LinkChecker, as they arrive on its thread.
@@ -172,19 +222,21 @@ TEST_F(LinkCheckTest, ConnectGivesUpOnAHostThatNeverAnswers) {
 }
 
 TEST_F(LinkCheckTest, ReportsFollowTheCashierSide) {
-    auto listener = std::make_unique<LoopbackSocket>(true);
-    const uint16_t port = listener->Port();
-    ASSERT_NE(port, 0);
+    CashierSimulator cashier(m_dir);
+    ASSERT_NE(cashier.Port(), 0) << cashier.Output();
     Reports reports;
     LinkChecker checker;
     checker.SetPause(std::chrono::milliseconds(20));
-    ASSERT_TRUE(checker.Start("127.0.0.1", port, reports.Sink()));
+    ASSERT_TRUE(checker.Start("127.0.0.1", cashier.Port(), reports.Sink()));
     ASSERT_TRUE(reports.WaitFor(true));
+    // The probe really reached the simulator (it prints each one it accepts).
+    ASSERT_TRUE(cashier.WaitForOutput("probe from 127.0.0.1:"));
     // The cashier side goes away: a later probe reports it.
     const size_t seen = reports.Values().size();
-    listener.reset();
+    cashier.Stop();
     ASSERT_TRUE(reports.WaitFor(false, seen));
     checker.Stop();
+    EXPECT_NE(LogText().find("connect出错，errorid: 111"), std::string::npos);
 }
 
 TEST_F(LinkCheckTest, StopDoesNotWaitOutThePause) {
