@@ -34,17 +34,18 @@ struct Death {
     int exitCode = -1;
 };
 
-// Runs `body` in a child process with the crash handler installed and
-// reports how the child ended.
-Death RunChild(const std::function<void()>& body, bool install = true) {
+// Runs `body` in a child process with the crash handler installed (after
+// `before`) and reports how the child ended.
+Death RunChild(const std::function<void()>& body, const std::function<void()>& before = {}) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setenv("TZ", "UTC0", 1);
         ::tzset();
         Clock::Install(std::make_unique<FixedClock>());
-        if (install) {
-            InstallCrashHandler();
+        if (before) {
+            before();
         }
+        InstallCrashHandler();
         body();
         ::_exit(0);
     }
@@ -149,13 +150,19 @@ TEST_F(CrashHandlerTest, AFileInTheWayOfTheFolderMeansNoRecordButTheSameDeath) {
     EXPECT_EQ(m_dir.Read("Error"), "not a folder");
 }
 
-TEST_F(CrashHandlerTest, AfterRemovalACrashWritesNothing) {
-    const Death death = RunChild([] {
-        RemoveCrashHandler();
-        ::raise(SIGFPE);
-    });
-    EXPECT_TRUE(death.signaled);
-    EXPECT_EQ(death.signal, SIGFPE);
+void ExitWith42(int) {
+    ::_exit(42);
+}
+
+TEST_F(CrashHandlerTest, RemovalPutsBackWhatWasThereAndWritesNothing) {
+    const Death death = RunChild(
+        [] {
+            RemoveCrashHandler();
+            ::raise(SIGFPE);
+        },
+        [] { ::signal(SIGFPE, ExitWith42); });
+    EXPECT_FALSE(death.signaled);
+    EXPECT_EQ(death.exitCode, 42);
     EXPECT_FALSE(m_dir.Exists("Error"));
 }
 
