@@ -44,6 +44,9 @@ bool SettingList::InsertRow(SettingListItem* row, int index) {
     item->setSizeHint(QSize(0, std::max(30, row->minimumHeight())));
     insertItem(index, item);
     setItemWidget(item, row);
+    // Shown now rather than at the view's next layout pass, so the row can be
+    // used straight away.
+    row->show();
     return true;
 }
 

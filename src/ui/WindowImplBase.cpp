@@ -137,6 +137,11 @@ QWidget* WindowImplBase::FindControl(const QString& name) const {
     if (name.isEmpty()) {
         return nullptr;
     }
+    // The exact spelling wins, so that "savebtn" of the window is not
+    // mistaken for a list row's "saveBtn".
+    if (auto* exact = findChild<QWidget*>(name)) {
+        return exact;
+    }
     const auto children = findChildren<QWidget*>();
     for (QWidget* child : children) {
         if (child->objectName().compare(name, Qt::CaseInsensitive) == 0) {

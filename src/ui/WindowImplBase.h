@@ -36,7 +36,7 @@ public:
     bool IsClosed() const { return m_closed; }
     int CloseCode() const { return m_code; }
 
-    // The control named `name` (letter case ignored), or nullptr.
+    // The control named `name`: spelled exactly, else with letter case ignored; or nullptr.
     QWidget* FindControl(const QString& name) const;
     template <typename T>
     T* FindControl(const QString& name) const {
