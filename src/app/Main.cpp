@@ -22,7 +22,12 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -50,6 +55,22 @@ bool InstallQuitSignals() {
     return true;
 }
 
+// Settings, saved login, logs, crash records and clips all live beside the
+// program: in a folder it cannot write, each of them would fail on its own
+// later, and quietly. Tried with a real file, since root passes access().
+bool ProgramDirWritable(std::string& why) {
+    const std::string dir = WideToUtf8(GetModuleDir());
+    std::string probe = dir + ".write-test-XXXXXX";
+    const int fd = mkstemp(probe.data());
+    if (fd < 0) {
+        why = dir + ": " + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+}
+
 void ShutDownServices() {
     PlayHelper::Destroy();
     SocketHelper::Destroy();
@@ -64,6 +85,12 @@ int main(int argc, char* argv[]) {
     // A cashier that hangs up mid-reply must not end the program.
     signal(SIGPIPE, SIG_IGN);
     RaiseFileLimit();
+
+    if (std::string why; !ProgramDirWritable(why)) {
+        std::fprintf(stderr, "程序目录不可写 (program folder not writable): %s\n", why.c_str());
+        RemoveCrashHandler();
+        return 1;
+    }
 
     SingleInstance instance;
     if (!instance.Acquire()) {
