@@ -1,0 +1,338 @@
+// The built program as a store runs it, headless: its own folder with the
+// audio pack and the updater beside it, a saved login with automatic login,
+// the fake web API, a real PulseAudio daemon whose null sink is recorded, a
+// music player whose level must come back, and the cashier simulator both
+// sending messages and standing in as the cashier's address for the link
+// check. SIGTERM in the middle of an announcement must still save the
+// settings, join the threads, restore the player and leave with 0.
+
+#include "app/LoginRecord.h"
+#include "support/FakeWebApi.h"
+#include "support/LoopbackPeers.h"
+#include "support/PulseServer.h"
+#include "support/PulseVolumes.h"
+#include "support/SpawnedProcess.h"
+#include "support/TempProgramDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using pulse_volumes::Channels;
+using pulse_volumes::Stereo;
+
+const std::string kProgram = std::string(VOICE_BINARY_DIR) + "/src/ui/Voice";
+const std::string kPack = std::string(VOICE_BINARY_DIR) + "/Audio.zip";
+const std::string kUpdater = std::string(VOICE_SOURCE_DIR) + "/tools/AutoUpdate.exe";
+const std::string kCashierSim = std::string(VOICE_SOURCE_DIR) + "/tools/cashier_sim.py";
+const std::string kUpdateUrl = "http://127.0.0.1:9/update/Voice.zip";
+
+// Polls `done` for a generous while: a guard against hanging, not a speed check.
+bool WaitUntil(const std::function<bool()>& done, int seconds = 60) {
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (done()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+size_t CountOf(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// The cashier simulator in listen mode: the address the link check probes.
+class CashierListener {
+public:
+    CashierListener(int port, std::string output) : m_port(port), m_output(std::move(output)) {}
+
+    bool Start() {
+        fs::remove(m_output);
+        SpawnedProcess::Options options;
+        options.stdoutPath = m_output;
+        if (!m_process.Start({"python3", kCashierSim, "--listen", "--port", std::to_string(m_port)},
+                             options)) {
+            return false;
+        }
+        return WaitUntil([this] { return Output().find("listening on") != std::string::npos; });
+    }
+    void Stop() { m_process.Stop(SIGTERM); }
+    std::string Output() const { return ReadFile(m_output); }
+    size_t Probes() const { return CountOf(Output(), "probe from"); }
+
+private:
+    int m_port;
+    std::string m_output;
+    SpawnedProcess m_process;
+};
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists(kProgram)) << "build the Voice target first";
+        ASSERT_TRUE(fs::exists(kPack)) << "build the audio_pack target first";
+        m_folder = fs::canonical(m_dir.Dir()).string();
+        m_audio = m_folder + "/Audio/";
+        // Everything the program uses lies beside it.
+        fs::copy_file(kProgram, m_dir.Executable());
+        fs::copy_file(kPack, m_dir.File("Audio.zip"));
+        fs::copy_file(kUpdater, m_dir.File("AutoUpdate.exe"));
+        m_port = FreeLoopbackPort();
+        m_cashierPort = FreeLoopbackPort();
+    }
+
+    bool StartProgram(SpawnedProcess& program, const std::vector<std::string>& prefix = {}) {
+        SpawnedProcess::Options options;
+        // PULSE_SERVER comes from PulseServer::Start, when a test started one.
+        options.environment = {{"QT_QPA_PLATFORM", "offscreen"}, {"SDL_AUDIODRIVER", "pulseaudio"}};
+        options.stdoutPath = m_dir.File("stdout.txt");
+        options.stderrPath = m_dir.File("stderr.txt");
+        std::vector<std::string> argv = prefix;
+        argv.push_back(m_dir.Executable());
+        return program.Start(argv, options);
+    }
+
+    bool Listening() const {
+        const int fd = ConnectLoopback(m_port);
+        if (fd < 0) {
+            return false;
+        }
+        close(fd);
+        return true;
+    }
+
+    // The day's log files in the order they were written.
+    std::string Logs() const {
+        std::vector<fs::path> files;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(m_folder + "/log", error)) {
+            files.push_back(entry.path());
+        }
+        std::sort(files.begin(), files.end());
+        std::string text;
+        for (const fs::path& file : files) {
+            text += ReadFile(file.string());
+        }
+        return text;
+    }
+
+    // The clips the player started, in order, from the debug log.
+    std::vector<std::string> PlayedClips() const {
+        const std::string marker = "PlayHelper::Play " + m_audio;
+        std::vector<std::string> clips;
+        std::istringstream lines(Logs());
+        for (std::string line; std::getline(lines, line);) {
+            const size_t at = line.find(marker);
+            if (at != std::string::npos) {
+                clips.push_back(line.substr(at + marker.size()));
+            }
+        }
+        return clips;
+    }
+
+    // What the updater stand-in recorded: each start's arguments.
+    std::vector<std::vector<std::string>> UpdaterStarts() const {
+        std::vector<std::vector<std::string>> starts;
+        std::vector<std::string> current;
+        std::string field;
+        for (char c : m_dir.Read("AutoUpdate.args")) {
+            if (c != '\0') {
+                field += c;
+            } else if (!field.empty()) {
+                current.push_back(field);
+                field.clear();
+            } else {
+                starts.push_back(current);
+                current.clear();
+            }
+        }
+        return starts;
+    }
+
+    TempProgramDir m_dir;
+    std::string m_folder;
+    std::string m_audio;
+    int m_port = 0;
+    int m_cashierPort = 0;
+};
+
+TEST_F(EndToEndTest, LogsInSpeaksTheCashiersMessagesAndLeavesCleanlyOnSigterm) {
+    PulseServer pulse;
+    std::string why;
+    ASSERT_TRUE(pulse.Start(&why)) << why;
+
+    // Another program playing (silence: its level is what counts, and it must
+    // not be mistaken for the announcements on the recording).
+    ASSERT_EQ(std::system(
+                  ("sox -q -n -r 44100 -c 2 '" + m_dir.File("other.wav") + "' trim 0 300").c_str()),
+              0);
+    SpawnedProcess player;
+    ASSERT_TRUE(player.Start(
+        {"paplay", "--volume=" + std::to_string(pulse_volumes::Raw(0.6)), m_dir.File("other.wav")},
+        {}));
+    const std::string scratch = m_dir.File("inputs.json");
+    auto playerLevels = [&] {
+        return pulse_volumes::Read(scratch)[static_cast<uint32_t>(player.Pid())];
+    };
+    ASSERT_TRUE(WaitUntil([&] { return !playerLevels().empty(); }));
+    const std::vector<Channels> before{Stereo(0.6)};
+    ASSERT_EQ(playerLevels(), before);
+
+    CashierListener listener(m_cashierPort, m_dir.File("listener.txt"));
+    ASSERT_TRUE(listener.Start()) << listener.Output();
+    FakeWebApi api(R"({"accounts": [{"user_name": "boss", "pwd": "secret", "id": "88",
+        "realname": "一号店", "service_ip": "127.0.0.1", "service_port": )" +
+                   std::to_string(m_cashierPort) + R"(, "is_wx_open": 1}],
+        "update_url": ")" +
+                   kUpdateUrl + R"("})");
+    ASSERT_TRUE(api.Running()) << api.Error();
+    // debug=1 puts every clip played into the log; volume and shield are left
+    // out so that only the shutdown writes them.
+    m_dir.Write("Setting.ini", "[WebSetting]\nUrl=" + api.BaseUrl() + "\ndebug=1\n");
+    ASSERT_TRUE(SaveLoginRecord(0, true, "boss", "secret", "", std::to_string(m_port)));
+
+    SpawnedProcess program;
+    ASSERT_TRUE(StartProgram(program));
+    ASSERT_TRUE(WaitUntil([&] { return Listening(); })) << Logs() << m_dir.Read("stderr.txt");
+    // The pack was unpacked into Audio/ and deleted.
+    EXPECT_TRUE(fs::exists(m_audio + "号机需要服务员帮助.mp3"));
+    EXPECT_FALSE(m_dir.Exists("Audio.zip"));
+
+    // The updater is handed the address from the web API and the program's id.
+    ASSERT_TRUE(WaitUntil([&] { return !UpdaterStarts().empty(); })) << Logs();
+    const std::vector<std::string> updaterArgs{"start", kUpdateUrl, std::to_string(program.Pid())};
+    EXPECT_EQ(UpdaterStarts().front(), updaterArgs);
+
+    // The link check reaches the cashier's address; then the cashier goes away.
+    ASSERT_TRUE(WaitUntil([&] { return listener.Probes() > 0; })) << Logs();
+    listener.Stop();
+
+    ASSERT_TRUE(pulse.StartRecording());
+    const std::string send = "python3 '" + kCashierSim + "' --port " + std::to_string(m_port) +
+                             " 12,101 '5.12#7' 1234,101 > '" + m_dir.File("replies.txt") + "'";
+    EXPECT_EQ(std::system(send.c_str()), 0);
+    EXPECT_EQ(m_dir.Read("replies.txt"), "OK\nOK\nOK\n");
+
+    const std::vector<std::string> expected{
+        // 12,101: staff please attend, twelve, needs a waiter
+        "工作人员请注意.wav", "1.wav", "十.wav", "2.wav", "号机需要服务员帮助.mp3",
+        // 5.12#7: chime, staff please attend, five, paid online 1 2, waiter
+        "提示音.wav", "工作人员请注意.wav", "5.wav", "onlinePay.wav", "1.wav", "2.wav",
+        "waiter.wav",
+        // 1234,101: one thousand two hundred thirty four
+        "工作人员请注意.wav", "1.wav", "千.wav", "2.wav", "百.wav", "3.wav", "十.wav", "4.wav",
+        "号机需要服务员帮助.mp3"};
+    // The player is silenced while the run is spoken ...
+    ASSERT_TRUE(WaitUntil([&] { return !PlayedClips().empty(); })) << Logs();
+    EXPECT_EQ(playerLevels(), std::vector<Channels>{Stereo(0.0)});
+    // ... and back at its level once the last clip has ended.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return PlayedClips().size() >= expected.size() &&
+                   CountOf(Logs(), "当前语音播放结束。") >= expected.size() &&
+                   playerLevels() == before;
+        },
+        120))
+        << Logs();
+    EXPECT_EQ(PlayedClips(), expected);
+    // What the mixer handed over is still on its way through the server.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const double sounding = SoundingSeconds(pulse.StopRecording());
+    EXPECT_GT(sounding, 15.0) << "three announcements, about 26 seconds of clips";
+
+    // The link check noticed the cashier was gone, and sees it back.
+    ASSERT_TRUE(WaitUntil([&] { return Logs().find("connect出错") != std::string::npos; }, 60))
+        << Logs();
+    ASSERT_TRUE(listener.Start()) << listener.Output();
+    ASSERT_TRUE(WaitUntil([&] { return listener.Probes() > 0; }, 60)) << Logs();
+
+    // SIGTERM in the middle of an announcement.
+    const size_t played = PlayedClips().size();
+    const std::string again =
+        "python3 '" + kCashierSim + "' --port " + std::to_string(m_port) + " 1234,101 > /dev/null";
+    EXPECT_EQ(std::system(again.c_str()), 0);
+    ASSERT_TRUE(WaitUntil([&] { return PlayedClips().size() > played; })) << Logs();
+    EXPECT_EQ(playerLevels(), std::vector<Channels>{Stereo(0.0)});
+    const int status = program.Stop(SIGTERM);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << m_dir.Read("stderr.txt");
+    EXPECT_EQ(WEXITSTATUS(status), 0) << m_dir.Read("stderr.txt");
+
+    EXPECT_EQ(playerLevels(), before);
+    const std::string settings = m_dir.Read("Setting.ini");
+    EXPECT_NE(settings.find("volume=100"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("shield=1"), std::string::npos) << settings;
+    EXPECT_FALSE(Listening());
+    const std::string logs = Logs();
+    EXPECT_EQ(logs.find("异常"), std::string::npos) << logs;
+    EXPECT_TRUE(!fs::exists(m_folder + "/Error") || fs::is_empty(m_folder + "/Error"));
+    // The login was kept for the next start.
+    LoginRecord record;
+    ASSERT_TRUE(ReadLoginRecord(record));
+    EXPECT_TRUE(record.autoLogin);
+    EXPECT_EQ(record.port, std::to_string(m_port));
+}
+
+TEST_F(EndToEndTest, AFolderItCannotWriteIsReportedInOneLineAtStart) {
+    // The program's own folder, read-only; its output goes to the writable one.
+    const std::string folder = m_folder + "/readonly";
+    fs::create_directory(folder);
+    fs::copy_file(kProgram, folder + "/Voice");
+    fs::copy_file(kPack, folder + "/Audio.zip");
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
+    // Root writes anywhere unless it gives up the right to: the program runs
+    // without it, as a store's user would. `timeout` guards against a program
+    // that does not notice and waits at its login window.
+    std::string command = "QT_QPA_PLATFORM=offscreen timeout 60 ";
+    if (geteuid() == 0) {
+        command +=
+            "setpriv --inh-caps=-dac_override,-dac_read_search "
+            "--bounding-set=-dac_override,-dac_read_search ";
+    }
+    command += "'" + folder + "/Voice' > '" + m_dir.File("stdout.txt") + "' 2> '" +
+               m_dir.File("stderr.txt") + "'";
+    const int status = std::system(command.c_str());
+    fs::permissions(folder, fs::perms::owner_write, fs::perm_options::add);
+
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    const std::string error = m_dir.Read("stderr.txt");
+    EXPECT_EQ(CountOf(error, "\n"), 1u) << error;
+    EXPECT_NE(error.find("not writable"), std::string::npos) << error;
+    EXPECT_NE(error.find(fs::canonical(folder).string()), std::string::npos) << error;
+    EXPECT_EQ(m_dir.Read("stdout.txt"), "");
+    // Nothing was attempted: the pack is still there, nothing was made.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"Audio.zip", "Voice"}));
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+// `cmake --install` of this build, staged with DESTDIR: the program folder is
+// flat (the program keeps everything beside itself), holds the program and the
+// audio pack, and the desktop entry starts the installed program in it.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "support/TempProgramDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(Install, LaysOutTheProgramFolderAndADesktopEntryThatStartsIt) {
+    TempProgramDir stage;
+    const std::string prefix = "/opt/voice-test";
+    const std::string command = "DESTDIR='" + stage.Dir() +
+                                "' '" VOICE_CMAKE_COMMAND "' --install '" VOICE_BINARY_DIR
+                                "' --prefix " +
+                                prefix + " > '" + stage.File("install.log") + "' 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << stage.Read("install.log");
+
+    const fs::path folder = stage.Dir() + prefix;
+    struct stat info {};
+    ASSERT_EQ(::stat((folder / "Voice").c_str(), &info), 0) << stage.Read("install.log");
+    EXPECT_TRUE(info.st_mode & S_IXUSR);
+    EXPECT_EQ(fs::file_size(folder / "Voice"), fs::file_size(VOICE_BINARY_DIR "/src/ui/Voice"));
+    EXPECT_EQ(ReadFile(folder / "Audio.zip"), ReadFile(VOICE_BINARY_DIR "/Audio.zip"));
+    EXPECT_TRUE(fs::exists(folder / "logo.png"));
+    // A store's own settings must survive a reinstall: none is installed.
+    EXPECT_FALSE(fs::exists(folder / "Setting.ini"));
+
+    fs::path entry;
+    for (const auto& file : fs::recursive_directory_iterator(stage.Dir())) {
+        if (file.path().filename() == "voice.desktop") {
+            entry = file.path();
+        }
+    }
+    ASSERT_FALSE(entry.empty()) << stage.Read("install.log");
+    const std::string text = ReadFile(entry);
+    EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\nType=Application\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nExec=\"" + prefix + "/Voice\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nPath=" + prefix + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nIcon=" + prefix + "/logo.png\n"), std::string::npos) << text;
+}
+
+}  // namespace
