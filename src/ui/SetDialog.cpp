@@ -46,6 +46,7 @@ void SetDialog::InitWindow() {
         m_name = FindControl<QLabel>(QStringLiteral("name"));
         m_pauseBlock = FindControl(QStringLiteral("pauseBlock"));
         m_baseSize = size();
+        m_formSize = Form() ? Form()->size() : QSize();
         FillPauseList();
         ShowStatus();
     } catch (...) {
@@ -58,7 +59,11 @@ void SetDialog::ShowPauseList(bool show) {
         return;
     }
     m_pauseBlock->setVisible(show);
+    // The layout fixes the window's size for the status view alone.
     const int extra = show ? m_pauseBlock->sizeHint().height() : 0;
+    if (QWidget* form = Form()) {
+        form->setFixedSize(m_formSize.width(), m_formSize.height() + extra);
+    }
     setFixedSize(m_baseSize.width(), m_baseSize.height() + extra);
 }
 

@@ -45,4 +45,5 @@ private:
     QLabel* m_name = nullptr;
     QWidget* m_pauseBlock = nullptr;
     QSize m_baseSize;
+    QSize m_formSize;
 };
