@@ -5,13 +5,13 @@
 # Exit status: 0 when every target ran clean, 1 otherwise (the crash input is
 # left in the artifacts folder named at the end).
 #
-# Environment: FUZZ_RUNS (inputs per target, default 20000), FUZZ_SECONDS (cap per
-# target, default 20), FUZZ_BUILD_DIR (default build/fuzz), FUZZ_JOBS (default 2).
+# Environment: FUZZ_RUNS (inputs per target, default 10000), FUZZ_SECONDS (cap per
+# target, default 8), FUZZ_BUILD_DIR (default build/fuzz), FUZZ_JOBS (default 2).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-runs=${FUZZ_RUNS:-20000}
-cap=${FUZZ_SECONDS:-20}
+runs=${FUZZ_RUNS:-10000}
+cap=${FUZZ_SECONDS:-8}
 build=${FUZZ_BUILD_DIR:-$root/build/fuzz}
 jobs=${FUZZ_JOBS:-2}
 artifacts=$build/artifacts
