@@ -138,6 +138,8 @@ int main(int argc, char* argv[]) {
 
     int result = 0;
     {
+        LogHelper::GetInstance()->Info("Voice " + GetAppVersion() +
+                                       " started, showing the login window.");
         LoginDialog dialog;
         login = &dialog;
         dialog.Create(nullptr, QStringLiteral("登录"));

@@ -102,8 +102,9 @@ TEST_F(ProgramTest, SignalAtTheLoginWindowEndsTheProgramWithSettingsSaved) {
     SpawnedProcess program;
     ASSERT_TRUE(Start(program));
     // The login window waits for the user; give it time to be up.
-    ASSERT_TRUE(WaitUntil([this] { return Logs().find("SystemInfo.xml") != std::string::npos; }))
-        << Logs();
+    ASSERT_TRUE(WaitUntil([this] {
+        return Logs().find("showing the login window") != std::string::npos;
+    })) << Logs();
     const int status = program.Stop(SIGTERM);
     ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
