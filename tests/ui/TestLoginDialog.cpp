@@ -229,6 +229,18 @@ TEST_F(LoginDialogTest, RefusedLoginShowsTheServersTextAndEnablesTheButtonAgain)
     EXPECT_FALSE(ReadLoginRecord(record) && record.autoLogin);
 }
 
+// A refusal that gives no reason still tells the user that the login failed.
+TEST_F(LoginDialogTest, RefusalWithoutAReasonIsStillShown) {
+    StartApi(R"({"refuse": {"code": 1, "msg": ""}})");
+    Open();
+    Fill("boss_name", QStringLiteral("nobody"));
+    Fill("boss_pass", QStringLiteral("x"));
+    Fill("boss_port", QString::number(FreeLoopbackPort()));
+    ClickLogin();
+    EXPECT_EQ(m_messages.Texts(), QStringList{QStringLiteral("登录失败。")});
+    EXPECT_TRUE(m_dialog->FindControl<SkinButton>(QStringLiteral("LoginBtn"))->isEnabled());
+}
+
 TEST_F(LoginDialogTest, UnreachableServerShowsANetworkError) {
     m_dir.Write("Setting.ini",
                 "[WebSetting]\nUrl=http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "\n");
