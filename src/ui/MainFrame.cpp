@@ -343,6 +343,10 @@ void MainFrame::StopServices() {
 void MainFrame::closeEvent(QCloseEvent* event) {
     WindowImplBase::closeEvent(event);
     if (event->isAccepted()) {
+        // However the window goes, an open settings window goes with it.
+        if (m_setDialog) {
+            m_setDialog->Close(0);
+        }
         StopServices();
     }
 }
