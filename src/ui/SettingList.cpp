@@ -3,9 +3,12 @@
 #include "ui/SettingListItem.h"
 #include "ui/SkinArchive.h"
 #include "ui/SkinBuilder.h"
+#include "ui/SkinControls.h"
 
 SettingList::SettingList(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
+    setVerticalScrollBar(new SkinScrollBar(Qt::Vertical, this));
+    setHorizontalScrollBar(new SkinScrollBar(Qt::Horizontal, this));
     setFocusPolicy(Qt::NoFocus);
 }
 

@@ -2,10 +2,12 @@
 
 #include "ui/SkinArchive.h"
 
+#include <QCursor>
 #include <QMouseEvent>
 #include <QMovie>
 #include <QPainter>
 #include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTextLayout>
 
 namespace {
@@ -365,4 +367,52 @@ void SkinSlider::mouseReleaseEvent(QMouseEvent* event) {
     setSliderDown(false);
     update();
     event->accept();
+}
+
+// ------------------------------------------------------------- SkinScrollBar
+
+SkinScrollBar::SkinScrollBar(Qt::Orientation orientation, QWidget* parent)
+    : QScrollBar(orientation, parent) {
+    setAttribute(Qt::WA_Hover);
+    setMouseTracking(true);
+}
+
+void SkinScrollBar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0xF0, 0xF0, 0xF0));
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    const QPoint mouse = mapFromGlobal(QCursor::pos());
+    auto part = [&](QStyle::SubControl control) {
+        return style()->subControlRect(QStyle::CC_ScrollBar, &option, control, this);
+    };
+    auto variant = [&](const QRect& area, bool down) {
+        if (!isEnabled()) {
+            return QStringLiteral("disable");
+        }
+        if (down) {
+            return QStringLiteral("down");
+        }
+        return underMouse() && area.contains(mouse) ? QStringLiteral("hover")
+                                                    : QStringLiteral("normal");
+    };
+    const QString folder = QStringLiteral("UI\\scrollbar\\");
+    const QRect thumb = part(QStyle::SC_ScrollBarSlider);
+    if (orientation() == Qt::Vertical) {
+        const QRect up = part(QStyle::SC_ScrollBarSubLine);
+        const QRect down = part(QStyle::SC_ScrollBarAddLine);
+        DrawImage(
+            painter, up,
+            folder + QStringLiteral("vscroll_up_") + variant(up, false) + QStringLiteral(".png"));
+        DrawImage(painter, down,
+                  folder + QStringLiteral("vscroll_down_") + variant(down, false) +
+                      QStringLiteral(".png"));
+        DrawImage(painter, thumb,
+                  folder + QStringLiteral("thumb_") + variant(thumb, isSliderDown()) +
+                      QStringLiteral(".png"));
+    } else {
+        DrawImage(painter, thumb,
+                  folder + QStringLiteral("thumb_") + variant(thumb, isSliderDown()) +
+                      QStringLiteral("_H.png"));
+    }
 }

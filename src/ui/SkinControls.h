@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSlider>
 #include <QWidget>
 
@@ -168,4 +169,15 @@ private:
     int ThumbSize() const;
     QString m_track, m_fill, m_thumb, m_thumbHot;
     bool m_dragging = false;
+};
+
+// A scroll bar drawn from the skin's scroll bar images: arrows (vertical bar)
+// and thumb, each in its normal, hover, down and disable variant.
+class SkinScrollBar : public QScrollBar {
+    Q_OBJECT
+public:
+    explicit SkinScrollBar(Qt::Orientation orientation, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };

@@ -1,5 +1,6 @@
 #include "ui/WindowImplBase.h"
 
+#include "ui/SkinArchive.h"
 #include "ui/SkinBuilder.h"
 
 #include <QAbstractButton>
@@ -13,6 +14,24 @@
 #include <QSlider>
 #include <QVBoxLayout>
 #include <QWindow>
+
+namespace {
+
+QString DefaultStyle() {
+    static QString style;
+    static bool read = false;
+    if (!read && SkinArchive::Instance().IsLoaded()) {
+        read = true;
+        SkinBuilder builder;
+        if (QWidget* defaults = builder.Build(QStringLiteral("xmls\\Default.xml"), nullptr)) {
+            style = defaults->styleSheet();
+            delete defaults;
+        }
+    }
+    return style;
+}
+
+}  // namespace
 
 WindowImplBase::WindowImplBase() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
     QPalette pal = palette();
@@ -36,6 +55,8 @@ bool WindowImplBase::Create(QWidget* owner, const QString& title) {
     SkinBuilder builder([this](const QString& className, QWidget* parent) {
         return CreateControl(className, parent);
     });
+    // The shared defaults every layout starts from (fonts, tooltips).
+    setStyleSheet(DefaultStyle());
     m_form = builder.Build(GetSkinFile(), this);
     if (!m_form) {
         // Without its layout the window still exists, empty, so that the

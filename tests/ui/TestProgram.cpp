@@ -5,6 +5,7 @@
 // leaves at once.
 
 #include "app/LoginRecord.h"
+#include "app/SingleInstance.h"
 #include "support/FakeWebApi.h"
 #include "support/LoopbackPeers.h"
 #include "support/SpawnedProcess.h"
@@ -41,6 +42,13 @@ class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(std::filesystem::exists(kProgram)) << "build the Voice target first";
+        {
+            // One copy per machine: a copy someone else runs would make ours the second.
+            SingleInstance probe;
+            if (!probe.Acquire()) {
+                GTEST_SKIP() << "another copy of the program runs on this machine";
+            }
+        }
         m_api = std::make_unique<FakeWebApi>(R"({"accounts": [{"user_name": "boss", "pwd": "secret",
             "id": "88", "realname": "一号店", "service_ip": "127.0.0.1", "service_port": 9}]})");
         ASSERT_TRUE(m_api->Running()) << m_api->Error();

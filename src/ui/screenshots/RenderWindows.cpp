@@ -142,7 +142,8 @@ int main(int argc, char* argv[]) {
         ok &= Save(&settings, out, "settings");
         settings.ShowPauseList(true);
         SettingList* list = settings.List();
-        for (const char* name : {"QQMUSIC.EXE", "KUGOU.EXE"}) {
+        for (const char* name :
+             {"QQMUSIC.EXE", "KUGOU.EXE", "CLOUDMUSIC.EXE", "KWMUSIC.EXE", "VLC.EXE"}) {
             SettingListItem* row = list->CreateRow();
             row->SetName(QString::fromUtf8(name));
             row->SetViewMode(true);
