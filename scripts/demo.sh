@@ -70,8 +70,9 @@ done
 # --- the program folder --------------------------------------------------
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
-if [ -e "$dir/Voice" ] && pgrep -f -x "$dir/Voice" >/dev/null 2>&1; then
-    echo "demo: $dir/Voice is already running" >&2
+# One copy of the program runs on a machine at a time; a second leaves at once.
+if ss -Hxl | grep -q '@qbnt_Voice '; then
+    echo "demo: the program is already running on this machine (one copy at a time); end it first" >&2
     exit 1
 fi
 install -m 0755 "$build/src/ui/Voice" "$dir/Voice"
@@ -128,8 +129,10 @@ if ! pactl info >/dev/null 2>&1; then
     pulse="$dir/demo-pulse"
     mkdir -p "$pulse/runtime" "$pulse/state"
     chmod 0700 "$pulse" "$pulse/runtime" "$pulse/state"
+    # In sessions of their own, so that Ctrl-C reaches only this script, which
+    # stops the recorder before its server and the recording ends cleanly.
     PULSE_RUNTIME_PATH="$pulse/runtime" PULSE_STATE_PATH="$pulse/state" HOME="$pulse" \
-        pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=false \
+        setsid pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=false \
         --realtime=no --high-priority=no --log-target=stderr \
         -L "module-null-sink sink_name=demo_null" \
         -L "module-native-protocol-unix auth-anonymous=1 socket=$pulse/native" \
@@ -142,7 +145,7 @@ if ! pactl info >/dev/null 2>&1; then
         exit 1
     fi
     recording="$dir/demo-sound.wav"
-    parec --device=demo_null.monitor --file-format=wav "$recording" &
+    setsid parec --device=demo_null.monitor --file-format=wav "$recording" &
     pids+=($!)
     say "no audio server: a private one records what is spoken to $recording"
 fi
@@ -206,4 +209,8 @@ fi
 status=0
 wait "$program_pid" || status=$?
 say "the program has exited (status $status)"
+if ! grep -q 'PlayHelper::Play' "$dir/demo-program.log" 2>/dev/null; then
+    say "it spoke nothing; the end of its output ($dir/demo-program.log):"
+    tail -n 5 "$dir/demo-program.log" >&2 || true
+fi
 program_pid=""
