@@ -51,14 +51,14 @@ constexpr int kLoud = 1000;          // a sample above this is sound
 class Recorder {
 public:
     bool Start(const std::string& sink, std::string& error) {
-        pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
+        pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.fragsize = kChunk * 2;
         int err = 0;
         const std::string monitor = sink + ".monitor";
         m_pa = pa_simple_new(nullptr, "sound_probe", PA_STREAM_RECORD, monitor.c_str(), "monitor",
-                             &spec, nullptr, &attr, &err);
+                             &format, nullptr, &attr, &err);
         if (m_pa == nullptr) {
             error = pa_strerror(err);
             return false;

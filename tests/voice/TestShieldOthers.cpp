@@ -52,7 +52,7 @@ constexpr const char* kStreamLevels = "VOICE_TEST_STREAM_LEVELS";
             _exit(2);
         }
     }
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, 44100, 2};
     auto feed = [](pa_stream* stream, size_t bytes, void*) {
         void* data = nullptr;
         if (pa_stream_begin_write(stream, &data, &bytes) == 0 && data != nullptr) {
@@ -61,7 +61,7 @@ constexpr const char* kStreamLevels = "VOICE_TEST_STREAM_LEVELS";
         }
     };
     for (double level : levels) {
-        pa_stream* stream = pa_stream_new(context, "silence", &spec, nullptr);
+        pa_stream* stream = pa_stream_new(context, "silence", &format, nullptr);
         pa_cvolume volume;
         pa_cvolume_set(&volume, 2, Raw(level));
         pa_stream_set_write_callback(stream, feed, nullptr);
