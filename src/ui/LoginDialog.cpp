@@ -1,4 +1,5 @@
 #include "ui/LoginDialog.h"
+#include "ui/WindowHelpers.h"
 
 #include "api/LoginApi.h"
 #include "app/Helpers.h"
@@ -16,21 +17,6 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
-
-namespace {
-
-void LogError(const std::string& line) {
-    if (LogHelper* log = LogHelper::GetInstance()) {
-        log->Error(line);
-    }
-}
-
-bool IsName(const TNotify& msg, const char* name) {
-    return msg.sender &&
-           msg.sender->objectName().compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
-}
-
-}  // namespace
 
 LoginDialog::LoginDialog() = default;
 LoginDialog::~LoginDialog() = default;
@@ -95,9 +81,9 @@ void LoginDialog::Notify(const TNotify& msg) {
 }
 
 void LoginDialog::OnClick(const TNotify& msg) {
-    if (IsName(msg, "closebtn")) {
+    if (IsName(msg.sender, "closebtn")) {
         Close(2);
-    } else if (IsName(msg, "LoginBtn")) {
+    } else if (IsName(msg.sender, "LoginBtn")) {
         Login();
     } else {
         WindowImplBase::OnClick(msg);

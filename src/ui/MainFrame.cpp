@@ -1,4 +1,5 @@
 #include "ui/MainFrame.h"
+#include "ui/WindowHelpers.h"
 
 #include "api/LoginResult.h"
 #include "api/UpdateApi.h"
@@ -20,20 +21,6 @@
 #include <QSystemTrayIcon>
 
 #include <algorithm>
-
-namespace {
-
-void LogError(const std::string& line) {
-    if (LogHelper* log = LogHelper::GetInstance()) {
-        log->Error(line);
-    }
-}
-
-bool IsName(const QWidget* widget, const char* name) {
-    return widget && widget->objectName().compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
-}
-
-}  // namespace
 
 MainFrame::MainFrame() {
     m_servicesTimer.setSingleShot(true);

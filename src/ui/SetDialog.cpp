@@ -1,4 +1,5 @@
 #include "ui/SetDialog.h"
+#include "ui/WindowHelpers.h"
 
 #include "api/LoginResult.h"
 #include "app/Helpers.h"
@@ -13,20 +14,6 @@
 
 #include <string>
 #include <vector>
-
-namespace {
-
-void LogError(const std::string& line) {
-    if (LogHelper* log = LogHelper::GetInstance()) {
-        log->Error(line);
-    }
-}
-
-bool IsName(const QWidget* widget, const char* name) {
-    return widget && widget->objectName().compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
-}
-
-}  // namespace
 
 QWidget* SetDialog::CreateControl(const QString& className, QWidget* parent) {
     if (className == QLatin1String("SettingList")) {
