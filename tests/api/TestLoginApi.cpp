@@ -23,22 +23,6 @@ const char* const kAccounts = R"({"accounts": [{
     "id": "88", "realname": "一号店", "service_ip": "127.0.0.1", "service_port": 5002,
     "is_wx_open": 1}]})";
 
-// Everything that was written to the program's log files.
-std::string LogText(const TempProgramDir& dir) {
-    std::string text;
-    const fs::path folder = dir.File("log");
-    if (!fs::exists(folder)) {
-        return text;
-    }
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        std::ifstream file(entry.path(), std::ios::binary);
-        std::ostringstream content;
-        content << file.rdbuf();
-        text += content.str();
-    }
-    return text;
-}
-
 size_t Count(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
@@ -115,7 +99,7 @@ TEST_F(LoginApiTest, DebugLogMasksThePasswordButTheRequestCarriesIt) {
     Settings().debug = true;
     std::string message;
     ASSERT_TRUE(RequestLogin(0, message, "boss", "secret", "", "5001"));
-    const std::string log = LogText(m_dir);
+    const std::string log = m_dir.LogText();
     EXPECT_EQ(Count(log, "&pwd=***&port=5001"), 2u) << log;
     EXPECT_EQ(log.find("secret"), std::string::npos) << log;
     EXPECT_NE(log.find("/api/index/voiceLogin"), std::string::npos);
@@ -344,7 +328,7 @@ TEST_P(ParseLoginCases, FollowTheFailureRules) {
     EXPECT_EQ(result.realName, c.realName);
     EXPECT_EQ(result.servicePort, c.servicePort);
     if (*c.logLine != '\0') {
-        EXPECT_NE(LogText(m_dir).find(c.logLine), std::string::npos);
+        EXPECT_NE(m_dir.LogText().find(c.logLine), std::string::npos);
     }
 }
 
@@ -355,10 +339,10 @@ TEST_F(LoginApiTest, InvalidJsonIsLoggedOnlyWithDebugOn) {
     std::string message;
     Settings().debug = false;
     EXPECT_FALSE(ParseLogin(message, "not json"));
-    EXPECT_EQ(LogText(m_dir).find("ParseLogin 无效的Json数据."), std::string::npos);
+    EXPECT_EQ(m_dir.LogText().find("ParseLogin 无效的Json数据."), std::string::npos);
     Settings().debug = true;
     EXPECT_FALSE(ParseLogin(message, "not json"));
-    EXPECT_NE(LogText(m_dir).find("ParseLogin 无效的Json数据."), std::string::npos);
+    EXPECT_NE(m_dir.LogText().find("ParseLogin 无效的Json数据."), std::string::npos);
     EXPECT_EQ(message, "");
 }
 

@@ -23,21 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string LogText(const TempProgramDir& dir) {
-    std::string text;
-    const fs::path folder = dir.File("log");
-    if (!fs::exists(folder)) {
-        return text;
-    }
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        std::ifstream file(entry.path(), std::ios::binary);
-        std::ostringstream content;
-        content << file.rdbuf();
-        text += content.str();
-    }
-    return text;
-}
-
 class UpdateApiTest : public ::testing::Test {
 protected:
     AppSettings& Settings() { return IniHelper::GetInstance()->Settings(); }
@@ -69,7 +54,7 @@ TEST_F(UpdateApiTest, WithoutStoreIdNothingIsSent) {
     EXPECT_FALSE(RequestUpdateUrl(answer));
     EXPECT_EQ(answer, "");
     EXPECT_TRUE(server.Requests().empty());
-    EXPECT_NE(LogText(m_dir).find("网吧ID为空值。"), std::string::npos);
+    EXPECT_NE(m_dir.LogText().find("网吧ID为空值。"), std::string::npos);
 }
 
 TEST_F(UpdateApiTest, FailuresReadNetworkError) {
@@ -175,9 +160,9 @@ TEST_F(LaunchUpdaterTest, StartsTheUpdaterWithAddressAndProcessIdAndLeavesNoChil
 }
 
 TEST_F(LaunchUpdaterTest, MissingUpdaterChangesNothingAndLogsNothing) {
-    const std::string before = LogText(m_dir);
+    const std::string before = m_dir.LogText();
     LaunchUpdater(L"http://127.0.0.1/u");
-    EXPECT_EQ(LogText(m_dir), before);
+    EXPECT_EQ(m_dir.LogText(), before);
     EXPECT_FALSE(m_dir.Exists("updater-args"));
     int status = 0;
     EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
@@ -186,7 +171,7 @@ TEST_F(LaunchUpdaterTest, MissingUpdaterChangesNothingAndLogsNothing) {
 TEST_F(LaunchUpdaterTest, EmptyAddressIsLoggedAndStartsNothing) {
     InstallUpdater();
     LaunchUpdater(L"");
-    EXPECT_NE(LogText(m_dir).find("更新地址为空，不能更新。"), std::string::npos);
+    EXPECT_NE(m_dir.LogText().find("更新地址为空，不能更新。"), std::string::npos);
     // A later start proves the stand-in works; only that one is recorded.
     LaunchUpdater(L"u");
     const auto starts = WaitForStarts(1);

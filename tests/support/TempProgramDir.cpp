@@ -132,3 +132,13 @@ ReadOnlyDir::ReadOnlyDir(std::string dir) : m_dir(std::move(dir)) {
 ReadOnlyDir::~ReadOnlyDir() {
     ::chmod(m_dir.c_str(), 0700);
 }
+
+std::string TempProgramDir::LogText() const {
+    std::string text;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(File("log"), error)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return text;
+}

@@ -25,6 +25,8 @@ public:
     std::string Read(const std::string& name) const;
     void Write(const std::string& name, const std::string& content) const;
     bool Exists(const std::string& name) const;
+    // Everything written to the program's log files so far.
+    std::string LogText() const;
 
 private:
     std::string m_dir;

@@ -13,16 +13,6 @@ namespace {
 const char* const kOpenFailed = "GetPauseProList 打开Audio.xml文件失败.";
 const char* const kNoAudios = "GetPauseProList 获取Audios节点失败.";
 
-std::string LogOf(const TempProgramDir& dir) {
-    std::string text;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.File("log"), error)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return text;
-}
-
 struct ReadCase {
     const char* name;
     const char* content;  // nullptr: no file
@@ -50,7 +40,7 @@ TEST_P(PauseListRead, TakesTheFirstAttributeOfEachElementFromTheFirstAudioOn) {
     std::vector<std::string> expected = {"OLD"};
     expected.insert(expected.end(), c.names.begin(), c.names.end());
     EXPECT_EQ(names, expected);
-    const std::string log = LogOf(m_dir);
+    const std::string log = m_dir.LogText();
     if (c.logLine == nullptr) {
         EXPECT_EQ(log, "");
     } else {
