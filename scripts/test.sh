@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the whole test suite on a fresh Debian 12 machine: installs the packages,
-# builds, and runs every test.
+# builds, runs every test, then runs each fuzz target for a bounded number of
+# inputs (fuzz/run.sh; skip it with VOICE_SKIP_FUZZ=1).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${VOICE_BUILD_DIR:-$root/build/test}"
@@ -8,3 +9,6 @@ build="${VOICE_BUILD_DIR:-$root/build/test}"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure --timeout 600
+if [ "${VOICE_SKIP_FUZZ:-0}" != 1 ]; then
+    "$root/fuzz/run.sh"
+fi
