@@ -1,5 +1,6 @@
 #include "voice/PlayThread.h"
 
+#include <SDL2/SDL_thread.h>
 #include <pthread.h>
 
 #include <chrono>
@@ -59,4 +60,8 @@ void PlayThread::Run() {
         lock.lock();
         m_wake.wait_for(lock, kPass, [this] { return !m_running.load(); });
     }
+    lock.unlock();
+    // SDL keeps its error text per thread, even for threads it did not start;
+    // free this one's before the thread ends so it does not leak.
+    SDL_TLSCleanup();
 }

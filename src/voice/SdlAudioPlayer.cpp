@@ -164,6 +164,9 @@ void SdlAudioPlayer::DeliverEnds() {
             lock.lock();
         }
     }
+    lock.unlock();
+    // SDL keeps its error text per thread, even for threads it did not start.
+    SDL_TLSCleanup();
 }
 
 void SdlAudioPlayer::SetEndCallback(EndCallback callback) {
