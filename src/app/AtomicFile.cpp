@@ -37,6 +37,11 @@ void SyncFolderOf(const std::string& path) {
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, const std::string& content, int mode) {
+    // The rename only needs the folder to be writable; the file's own
+    // permissions are the owner's word on whether it may change.
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+        return false;
+    }
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {

@@ -8,4 +8,6 @@
 // file's place in one rename. False (and the old file untouched, no stray
 // temporary left) when any step fails. The new file keeps the old one's
 // permissions (0644 when there was none), unless `mode` names them.
+// An existing file this process may not write (made read-only by its owner)
+// is refused rather than replaced, as writing it in place would be.
 bool WriteFileAtomically(const std::string& path, const std::string& content, int mode = -1);

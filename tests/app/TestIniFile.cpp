@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 
 #include "app/IniFile.h"
@@ -103,6 +104,28 @@ TEST(IniWriteFailure, AnUnwritableFolderKeepsTheOldFile) {
     }
     EXPECT_FALSE(ini.WriteString("WebSetting", "volume", "50"));
     EXPECT_EQ(dir.Read("Setting.ini"), "[WebSetting]\nvolume=10\n");
+}
+
+TEST(IniWriteFailure, AFileMadeReadOnlyIsKept) {
+    TempProgramDir dir;
+    const std::string mine = "[WebSetting]\nvolume=10\n";
+    dir.Write("Setting.ini", mine);
+    ::chmod(dir.File("Setting.ini").c_str(), 0444);
+    {
+        ObeyPermissions obey;
+        const IniFile ini(dir.File("Setting.ini"));
+        EXPECT_EQ(ini.ReadInt("WebSetting", "volume", 77), 10);
+        // The folder is writable, so only the file's own mode can refuse this.
+        EXPECT_FALSE(ini.WriteString("WebSetting", "volume", "50"));
+    }
+    EXPECT_EQ(dir.Read("Setting.ini"), mine);
+    struct stat info {};
+    ASSERT_EQ(::stat(dir.File("Setting.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0444u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Dir()),
+                            std::filesystem::directory_iterator()),
+              1)
+        << "no temporary left beside it";
 }
 
 TEST(IniWriteFailure, AFileThatCannotBeReadIsNeverReplaced) {
