@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -173,6 +174,21 @@ TEST_F(LogTest, AnUnwritableFolderStillLogsToStandardOutput) {
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("ERROR  :still here\n"), std::string::npos) << out;
     EXPECT_FALSE(m_dir.Exists("log"));
+}
+
+TEST_F(LogTest, AFullDiskLosesOnlyTheFileLines) {
+    // /dev/full takes the file's place: opening works, every write fails
+    // with "no space left", as on a full disk.
+    std::filesystem::create_directory(m_dir.File("log"));
+    std::filesystem::create_symlink("/dev/full", m_dir.File(kLogFile));
+    ::testing::internal::CaptureStdout();
+    for (int i = 0; i < 100; ++i) {
+        LogHelper::GetInstance()->Info("line " + std::to_string(i));
+    }
+    LogHelper::Destroy();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Lines(out).size(), 100u);
+    EXPECT_NE(out.find("INFO  :line 99\n"), std::string::npos) << out;
 }
 
 }  // namespace
