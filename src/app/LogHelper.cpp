@@ -50,6 +50,9 @@ LogHelper::LogHelper() : m_root(log4cpp::Category::getRoot()) {
     auto* fileLayout = new log4cpp::PatternLayout();
     fileLayout->setConversionPattern(kPattern);
 
+    // Each line reaches a pipe or file as soon as it is written, as it does a
+    // terminal, so a watcher sees it at once and a crash loses none.
+    std::cout << std::unitbuf;
     auto* console = new log4cpp::OstreamAppender("osAppender", &std::cout);
     console->setLayout(consoleLayout);
 
