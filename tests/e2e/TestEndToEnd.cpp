@@ -7,7 +7,7 @@
 // settings, join the threads, restore the player and leave with 0.
 
 #include "app/LoginRecord.h"
-#include "app/SingleInstance.h"
+#include "e2e/ProgramFolder.h"
 #include "support/FakeWebApi.h"
 #include "support/LoopbackPeers.h"
 #include "support/PulseServer.h"
@@ -32,39 +32,11 @@
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace e2e;
 using pulse_volumes::Channels;
 using pulse_volumes::Stereo;
 
-const std::string kProgram = std::string(VOICE_BINARY_DIR) + "/src/ui/Voice";
-const std::string kPack = std::string(VOICE_BINARY_DIR) + "/Audio.zip";
-const std::string kUpdater = std::string(VOICE_SOURCE_DIR) + "/tools/AutoUpdate.exe";
-const std::string kCashierSim = std::string(VOICE_SOURCE_DIR) + "/tools/cashier_sim.py";
 const std::string kUpdateUrl = "http://127.0.0.1:9/update/Voice.zip";
-
-// Polls `done` for a generous while: a guard against hanging, not a speed check.
-bool WaitUntil(const std::function<bool()>& done, int seconds = 60) {
-    for (int i = 0; i < seconds * 20; ++i) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return done();
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-size_t CountOf(const std::string& text, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++count;
-    }
-    return count;
-}
 
 // The cashier simulator in listen mode: the address the link check probes.
 class CashierListener {
@@ -94,52 +66,17 @@ private:
 class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(fs::exists(kProgram)) << "build the Voice target first";
-        ASSERT_TRUE(fs::exists(kPack)) << "build the audio_pack target first";
-        m_folder = fs::canonical(m_dir.Dir()).string();
+        std::string why;
+        ASSERT_TRUE(m_program.LayOut(&why)) << why;
+        m_folder = m_program.Path();
         m_audio = m_folder + "/Audio/";
-        // Everything the program uses lies beside it.
-        fs::copy_file(kProgram, m_dir.Executable());
-        fs::copy_file(kPack, m_dir.File("Audio.zip"));
-        fs::copy_file(kUpdater, m_dir.File("AutoUpdate.exe"));
         m_port = FreeLoopbackPort();
         m_cashierPort = FreeLoopbackPort();
     }
 
-    bool StartProgram(SpawnedProcess& program, const std::vector<std::string>& prefix = {}) {
-        SpawnedProcess::Options options;
-        // PULSE_SERVER comes from PulseServer::Start, when a test started one.
-        options.environment = {{"QT_QPA_PLATFORM", "offscreen"}, {"SDL_AUDIODRIVER", "pulseaudio"}};
-        options.stdoutPath = m_dir.File("stdout.txt");
-        options.stderrPath = m_dir.File("stderr.txt");
-        std::vector<std::string> argv = prefix;
-        argv.push_back(m_dir.Executable());
-        return program.Start(argv, options);
-    }
-
-    bool Listening() const {
-        const int fd = ConnectLoopback(m_port);
-        if (fd < 0) {
-            return false;
-        }
-        close(fd);
-        return true;
-    }
-
-    // The day's log files in the order they were written.
-    std::string Logs() const {
-        std::vector<fs::path> files;
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(m_folder + "/log", error)) {
-            files.push_back(entry.path());
-        }
-        std::sort(files.begin(), files.end());
-        std::string text;
-        for (const fs::path& file : files) {
-            text += ReadFile(file.string());
-        }
-        return text;
-    }
+    bool StartProgram(SpawnedProcess& program) { return m_program.Start(program); }
+    bool Listening() const { return e2e::Listening(m_port); }
+    std::string Logs() const { return m_program.Logs(); }
 
     // The clips the player started, in order, from the debug log.
     std::vector<std::string> PlayedClips() const {
@@ -174,7 +111,8 @@ protected:
         return starts;
     }
 
-    TempProgramDir m_dir;
+    ProgramFolder m_program;
+    TempProgramDir& m_dir = m_program.Dir();
     std::string m_folder;
     std::string m_audio;
     int m_port = 0;
@@ -182,15 +120,7 @@ protected:
 };
 
 TEST_F(EndToEndTest, LogsInSpeaksTheCashiersMessagesAndLeavesCleanlyOnSigterm) {
-    // One copy per machine: while someone else's copy runs (another test, a
-    // demo), ours would only be the second and leave at once.
-    const bool alone = WaitUntil(
-        [] {
-            SingleInstance probe;
-            return probe.Acquire();
-        },
-        120);
-    if (!alone) {
+    if (!NoOtherCopyRuns()) {
         GTEST_SKIP() << "another copy of the program runs on this machine";
     }
     PulseServer pulse;
@@ -244,10 +174,7 @@ TEST_F(EndToEndTest, LogsInSpeaksTheCashiersMessagesAndLeavesCleanlyOnSigterm) {
     listener.Stop();
 
     ASSERT_TRUE(pulse.StartRecording());
-    const std::string send = "python3 '" + kCashierSim + "' --port " + std::to_string(m_port) +
-                             " 12,101 '5.12#7' 1234,101 > '" + m_dir.File("replies.txt") + "'";
-    EXPECT_EQ(std::system(send.c_str()), 0);
-    EXPECT_EQ(m_dir.Read("replies.txt"), "OK\nOK\nOK\n");
+    EXPECT_EQ(m_program.Send(m_port, {"12,101", "5.12#7", "1234,101"}), "OK\nOK\nOK\n");
 
     const std::vector<std::string> expected{
         // 12,101: staff please attend, twelve, needs a waiter
@@ -284,9 +211,7 @@ TEST_F(EndToEndTest, LogsInSpeaksTheCashiersMessagesAndLeavesCleanlyOnSigterm) {
 
     // SIGTERM in the middle of an announcement.
     const size_t played = PlayedClips().size();
-    const std::string again =
-        "python3 '" + kCashierSim + "' --port " + std::to_string(m_port) + " 1234,101 > /dev/null";
-    EXPECT_EQ(std::system(again.c_str()), 0);
+    EXPECT_EQ(m_program.Send(m_port, {"1234,101"}), "OK\n");
     ASSERT_TRUE(WaitUntil([&] { return PlayedClips().size() > played; })) << Logs();
     EXPECT_EQ(playerLevels(), std::vector<Channels>{Stereo(0.0)});
     const int status = program.Stop(SIGTERM);
@@ -317,14 +242,11 @@ TEST_F(EndToEndTest, AFolderItCannotWriteIsReportedInOneLineAtStart) {
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                 fs::perms::group_exec | fs::perms::others_read |
                                 fs::perms::others_exec);
-    // Root writes anywhere unless it gives up the right to: the program runs
-    // without it, as a store's user would. `timeout` guards against a program
+    // `timeout` guards against a program
     // that does not notice and waits at its login window.
     std::string command = "QT_QPA_PLATFORM=offscreen timeout 60 ";
-    if (geteuid() == 0) {
-        command +=
-            "setpriv --inh-caps=-dac_override,-dac_read_search "
-            "--bounding-set=-dac_override,-dac_read_search ";
+    for (const std::string& word : ObeyPermissionsPrefix()) {
+        command += word + " ";
     }
     command += "'" + folder + "/Voice' > '" + m_dir.File("stdout.txt") + "' 2> '" +
                m_dir.File("stderr.txt") + "'";
