@@ -24,4 +24,7 @@ public:
     virtual std::string LastError() const = 0;
     // Releases the open file.
     virtual void Close() = 0;
+    // True once the output device has stopped taking sound (its server went
+    // away): this player stays silent from then on and needs replacing.
+    virtual bool DeviceLost() const { return false; }
 };

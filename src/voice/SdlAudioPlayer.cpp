@@ -46,7 +46,10 @@ std::unique_ptr<SdlAudioPlayer> SdlAudioPlayer::Create(std::string* reason) {
         return fail("an audio player is already open");
     }
     InsideCall inside;
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    // With an event queue, SDL says when the device goes away (its server
+    // died); without one it goes on mixing into nothing, and every clip seems
+    // to end as if it had been heard.
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS) != 0) {
         const std::string why = SDL_GetError();
         s_active = nullptr;
         return fail(why);
@@ -56,7 +59,7 @@ std::unique_ptr<SdlAudioPlayer> SdlAudioPlayer::Create(std::string* reason) {
     if (Mix_OpenAudio(kFrequency, AUDIO_S16SYS, 2, kChunkFrames) != 0) {
         const std::string why = Mix_GetError();
         Mix_Quit();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
         s_active = nullptr;
         return fail(why);
     }
@@ -94,9 +97,25 @@ SdlAudioPlayer::~SdlAudioPlayer() {
         m_chunk = nullptr;
         Mix_CloseAudio();
         Mix_Quit();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
     }
     s_active = nullptr;
+}
+
+bool SdlAudioPlayer::DeviceLost() const {
+    if (m_deviceLost.load()) {
+        return true;
+    }
+    // Nothing else reads SDL's queue; devices being added are of no interest.
+    SDL_FlushEvent(SDL_AUDIODEVICEADDED);
+    SDL_Event event;
+    while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_AUDIODEVICEREMOVED, SDL_AUDIODEVICEREMOVED) >
+           0) {
+        if (event.adevice.iscapture == 0) {
+            m_deviceLost = true;
+        }
+    }
+    return m_deviceLost.load();
 }
 
 void SdlAudioPlayer::OnChannelFinished(int /*channel*/) {
@@ -129,6 +148,7 @@ void SdlAudioPlayer::DeliverEnds() {
             // so the sequence goes on instead of waiting for ever.
             const uint64_t generation = m_generation;
             lock.unlock();
+            m_deviceLost = true;
             LogHelper::GetInstance()->Error("SdlAudioPlayer 播放超时，音频设备可能已断开: " +
                                             std::string(SDL_GetCurrentAudioDriver() != nullptr
                                                             ? SDL_GetCurrentAudioDriver()

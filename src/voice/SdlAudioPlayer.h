@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -42,6 +43,7 @@ public:
     bool Play() override;
     std::string LastError() const override;
     void Close() override;
+    bool DeviceLost() const override;
 
     // If the output device goes away SDL stops mixing and the clip would never
     // end; a clip still playing this long after its length is ended by force.
@@ -73,5 +75,7 @@ private:
     unsigned m_right = 100;
     int m_frequency = 0;
     int m_bytesPerFrame = 0;
+    // SDL reported the device removed, or a clip had to be ended by force.
+    mutable std::atomic<bool> m_deviceLost{false};
     std::thread m_thread;  // delivers ends; started last, joined first
 };
