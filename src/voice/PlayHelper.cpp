@@ -40,21 +40,59 @@ void PlayHelper::SetPlayerFactory(PlayerFactory factory) {
     Factory() = std::move(factory);
 }
 
+std::unique_ptr<AudioPlayer> PlayHelper::MakePlayer(std::string* reason) {
+    if (Factory()) {
+        return Factory()();
+    }
+    return SdlAudioPlayer::Create(reason);
+}
+
 PlayHelper::PlayHelper() : m_audioDir(GetAudioDir()) {
     std::string reason;
-    if (Factory()) {
-        m_player = Factory()();
-    } else {
-        m_player = SdlAudioPlayer::Create(&reason);
-    }
-    if (!m_player) {
+    std::unique_ptr<AudioPlayer> player = MakePlayer(&reason);
+    if (!player) {
         // Said once here; every clip then counts as one that failed to open,
         // silently, so runs still end and other programs are still restored.
+        // Each new run tries again, quietly.
         LogHelper::GetInstance()->Error("PlayHelper 无法创建音频播放器，将不播报语音。" +
                                         (reason.empty() ? "" : " " + reason));
         return;
     }
-    m_player->SetEndCallback([this] { OnPlayerEnd(); });
+    Install(std::move(player));
+}
+
+void PlayHelper::Install(std::unique_ptr<AudioPlayer> player) {
+    // Numbered rather than known by address: a new player may take the old
+    // one's memory.
+    const uint64_t serial = ++m_playerSerial;
+    player->SetEndCallback([this, serial] { OnPlayerEnd(serial); });
+    std::lock_guard<std::mutex> lock(m_playerMutex);
+    player->SetVolume(m_volume, m_volume);
+    m_player = std::move(player);
+}
+
+bool PlayHelper::NeedsNewPlayer() {
+    std::lock_guard<std::mutex> lock(m_runMutex);
+    return !m_closing && !m_inRun && (!m_player || m_player->DeviceLost()) && QueueLength() > 0;
+}
+
+void PlayHelper::ReplacePlayer() {
+    std::unique_ptr<AudioPlayer> old;
+    {
+        std::lock_guard<std::mutex> run(m_runMutex);
+        std::lock_guard<std::mutex> player(m_playerMutex);
+        old = std::move(m_player);
+    }
+    // Joined without the lock; an end it still delivers finds it gone.
+    old.reset();
+    std::unique_ptr<AudioPlayer> fresh = MakePlayer(nullptr);
+    if (!fresh) {
+        return;
+    }
+    std::lock_guard<std::mutex> run(m_runMutex);
+    if (!m_closing) {
+        Install(std::move(fresh));
+    }
 }
 
 PlayHelper::~PlayHelper() {
@@ -92,7 +130,12 @@ bool PlayHelper::IsIdle() {
 }
 
 bool PlayHelper::SetVolume(unsigned volume) {
-    if (volume > 100 || !m_player) {
+    if (volume > 100) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_playerMutex);
+    m_volume = volume;
+    if (!m_player) {
         return false;
     }
     m_player->SetVolume(volume, volume);
@@ -101,6 +144,9 @@ bool PlayHelper::SetVolume(unsigned volume) {
 }
 
 void PlayHelper::Advance() {
+    if (NeedsNewPlayer()) {
+        ReplacePlayer();
+    }
     std::lock_guard<std::mutex> lock(m_runMutex);
     if (m_closing) {
         return;
@@ -108,11 +154,11 @@ void PlayHelper::Advance() {
     AdvanceLocked();
 }
 
-void PlayHelper::OnPlayerEnd() {
+void PlayHelper::OnPlayerEnd(uint64_t serial) {
     // Runs on the player's own thread, where nothing may escape.
     try {
         std::lock_guard<std::mutex> lock(m_runMutex);
-        if (m_closing) {
+        if (m_closing || !m_player || serial != m_playerSerial) {
             return;
         }
         LogHelper::GetInstance()->Debug("当前语音播放结束。");
@@ -185,7 +231,9 @@ bool PlayHelper::PlayNext() {
 void PlayHelper::Play(const std::string& clip) {
     // A clip that does not start clears busy, so the play thread moves on at
     // its next pass; one that starts sets it again, so it is heard to its end.
-    if (!m_player) {
+    // Without a working player the clip is skipped quietly: the missing or
+    // lost device was reported once already.
+    if (!m_player || m_player->DeviceLost()) {
         m_busy = false;
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -29,9 +30,11 @@ public:
 
     // Appends a copy at the back of the queue (window thread).
     void Enqueue(const Announcement& announcement);
-    // One step of the play sequence (play thread or player callback).
+    // One step of the play sequence (play thread). A run about to start
+    // without a working player first tries a new one, so that an audio server
+    // that comes up, or back, later is used from the next announcement on.
     void Advance();
-    // False above 100 or without a player.
+    // False above 100 or without a player; a player made later gets the level.
     bool SetVolume(unsigned volume);
 
     bool IsBusy() const { return m_busy.load(); }
@@ -46,8 +49,17 @@ public:
 private:
     PlayHelper();
     ~PlayHelper();
-    // The player's end callback, on the player's own thread.
-    void OnPlayerEnd();
+    // The player's end callback, on the player's own thread; `serial` names the
+    // player that ended, as one being replaced may still report.
+    void OnPlayerEnd(uint64_t serial);
+    // The real player, or the tests' one; nullptr (and why) when none can be made.
+    static std::unique_ptr<AudioPlayer> MakePlayer(std::string* reason);
+    // Takes a player into use under both locks (its end callback, its level).
+    void Install(std::unique_ptr<AudioPlayer> player);
+    bool NeedsNewPlayer();
+    // On the play thread only: the old player's thread is joined here, and it
+    // may be waiting for m_runMutex to deliver an end.
+    void ReplacePlayer();
     // The steps below run with m_runMutex held.
     void AdvanceLocked();
     bool PlayNext();
@@ -63,7 +75,11 @@ private:
     std::mutex m_queueMutex;
     // Serialises the play sequence: player calls and other-audio muting.
     std::mutex m_runMutex;
-    std::unique_ptr<AudioPlayer> m_player;
+    std::unique_ptr<AudioPlayer> m_player;  // replaced under m_runMutex and m_playerMutex
+    // Held by SetVolume, which comes from the window thread, against a replacement.
+    std::mutex m_playerMutex;
+    unsigned m_volume = 100;      // guarded by m_playerMutex
+    uint64_t m_playerSerial = 0;  // counts players taken into use; guarded by m_runMutex
     std::string m_audioDir;
     bool m_muted = false;
     bool m_inRun = false;    // a run is under way (from its first clip to the queue running dry)

@@ -8,7 +8,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -21,6 +24,14 @@
 
 namespace {
 const std::string kEnd = "当前语音播放结束。";
+
+// Polls for a generous while: a guard against hanging, not a speed check.
+bool WaitUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 1200 && !done(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}
 
 class PlayHelperTest : public ::testing::Test {
 protected:
@@ -177,14 +188,120 @@ TEST_F(PlayHelperTest, WithoutAPlayerRunsStillEndAfterOneErrorLine) {
     EXPECT_EQ(events[0].rfind("error PlayHelper", 0), 0u) << events[0];
 }
 
-TEST_F(PlayHelperTest, NoAudioDeviceMeansNoPlayer) {
+TEST_F(PlayHelperTest, ADeviceThatAppearsLaterIsUsedFromTheNextAnnouncement) {
     ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     PlayHelper* helper = Start();
-    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
     EXPECT_FALSE(helper->SetVolume(50));
     helper->Enqueue({"a.wav"});
     ASSERT_TRUE(WaitIdle(helper));
-    EXPECT_EQ(Events().size(), 1u);
+    const std::vector<std::string> silent = Events();
+    ASSERT_EQ(silent.size(), 1u) << "the missing player is said once, its clips skipped quietly";
+    // The audio server comes up while the program runs.
+    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    helper->Enqueue({"b.mp3"});
+    ASSERT_TRUE(WaitIdle(helper));
+    EXPECT_EQ(Events(), (std::vector<std::string>{silent[0], "play b.mp3", "end"}));
+    EXPECT_TRUE(helper->SetVolume(60));
+}
+
+// A player whose ends the test delivers by hand, and whose device it can take
+// away; what each one was asked to do outlives it.
+struct FakeRecord {
+    std::mutex mutex;
+    std::vector<std::string> played;
+    unsigned volume = 0;
+    bool lost = false;
+    AudioPlayer::EndCallback end;
+};
+
+class FakePlayer : public AudioPlayer {
+public:
+    explicit FakePlayer(std::shared_ptr<FakeRecord> record) : m_record(std::move(record)) {}
+    void SetEndCallback(EndCallback callback) override {
+        std::lock_guard<std::mutex> lock(m_record->mutex);
+        m_record->end = std::move(callback);
+    }
+    void SetVolume(unsigned left, unsigned /*right*/) override {
+        std::lock_guard<std::mutex> lock(m_record->mutex);
+        m_record->volume = left;
+    }
+    void Stop() override {}
+    bool Open(const std::string& path) override {
+        m_path = path.substr(path.rfind('/') + 1);
+        return true;
+    }
+    bool Play() override {
+        std::lock_guard<std::mutex> lock(m_record->mutex);
+        m_record->played.push_back(m_path);
+        return true;
+    }
+    std::string LastError() const override { return {}; }
+    void Close() override {}
+    bool DeviceLost() const override {
+        std::lock_guard<std::mutex> lock(m_record->mutex);
+        return m_record->lost;
+    }
+
+private:
+    std::shared_ptr<FakeRecord> m_record;
+    std::string m_path;
+};
+
+TEST_F(PlayHelperTest, ALostDeviceSkipsTheRestOfTheRunAndTheNextRunGetsANewPlayer) {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<FakeRecord>> players;
+    PlayHelper::SetPlayerFactory([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        players.push_back(std::make_shared<FakeRecord>());
+        return std::unique_ptr<AudioPlayer>(new FakePlayer(players.back()));
+    });
+    auto made = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return players.size();
+    };
+    auto played = [&](size_t player) {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::lock_guard<std::mutex> record(players[player]->mutex);
+        return players[player]->played;
+    };
+    PlayHelper* helper = Start();
+    ASSERT_EQ(made(), 1u);
+    EXPECT_TRUE(helper->SetVolume(37));
+    helper->Enqueue({"a.wav", "b.mp3", "c.wav"});
+    ASSERT_TRUE(WaitUntil([&] { return played(0).size() == 1; }));
+
+    // The server goes away mid-clip: the player ends it by force, as lost.
+    AudioPlayer::EndCallback end;
+    {
+        std::lock_guard<std::mutex> lock(players[0]->mutex);
+        players[0]->lost = true;
+        end = players[0]->end;
+    }
+    end();
+    ASSERT_TRUE(WaitIdle(helper));
+    EXPECT_EQ(played(0), std::vector<std::string>{"a.wav"}) << "the rest is not tried on it";
+    EXPECT_EQ(made(), 1u) << "no new player in the middle of a run";
+
+    helper->Enqueue({"c.wav"});
+    ASSERT_TRUE(WaitUntil([&] { return made() == 2 && played(1).size() == 1; }));
+    EXPECT_EQ(played(1), std::vector<std::string>{"c.wav"});
+    EXPECT_EQ(players[1]->volume, 37u) << "the level set before is kept";
+    {
+        std::lock_guard<std::mutex> lock(players[1]->mutex);
+        end = players[1]->end;
+    }
+    end();
+    ASSERT_TRUE(WaitIdle(helper));
+    // An end the old player still delivers is not taken for the new one's.
+    {
+        std::lock_guard<std::mutex> lock(players[0]->mutex);
+        end = players[0]->end;
+    }
+    helper->Enqueue({"a.wav", "b.mp3"});
+    ASSERT_TRUE(WaitUntil([&] { return played(1).size() == 2; }));
+    end();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(played(1), (std::vector<std::string>{"c.wav", "a.wav"}));
 }
 
 TEST_F(PlayHelperTest, SetVolumeTakesPercentUpTo100) {
