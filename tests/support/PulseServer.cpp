@@ -109,10 +109,18 @@ bool PulseServer::Start(std::string* error) {
 }
 
 void PulseServer::Stop() {
+    StopWith(SIGTERM);
+}
+
+void PulseServer::Kill() {
+    StopWith(SIGKILL);
+}
+
+void PulseServer::StopWith(int signal) {
     m_recorder.Stop(SIGINT);
     if (m_daemon.Pid() > 0) {
         Thaw();
-        m_daemon.Stop(SIGTERM);
+        m_daemon.Stop(signal);
         if (m_hadPreviousServer) {
             ::setenv("PULSE_SERVER", m_previousServer.c_str(), 1);
         } else {

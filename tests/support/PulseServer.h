@@ -23,6 +23,9 @@ public:
     // False (with the reason) when the daemon did not come up.
     bool Start(std::string* error = nullptr);
     void Stop();
+    // Ends it as a crash would (SIGKILL), without a word to its clients. Start
+    // brings a new daemon up at the same address.
+    void Kill();
     bool Running() { return m_daemon.Alive(); }
     // Stops the daemon in its tracks (SIGSTOP) or lets it go on: a server that
     // accepts connections and never answers.
@@ -37,6 +40,8 @@ public:
     std::vector<int16_t> StopRecording();
 
 private:
+    void StopWith(int signal);
+
     std::string m_folder;
     SpawnedProcess m_daemon;
     SpawnedProcess m_recorder;

@@ -1,0 +1,126 @@
+// The built program when the audio server is not there at start, or dies in
+// the middle of an announcement: it must keep answering every cashier message
+// with OK, not get stuck on the announcement under way, speak again once a
+// server is (back) at its address, and still leave with 0 and its settings
+// written on SIGTERM.
+
+#include "app/LoginRecord.h"
+#include "e2e/ProgramFolder.h"
+#include "support/FakeWebApi.h"
+#include "support/LoopbackPeers.h"
+#include "support/PulseServer.h"
+#include "support/SpawnedProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+namespace {
+
+using namespace e2e;
+
+// The last clip of a waiter call.
+const std::string kLastClip = "号机需要服务员帮助.mp3";
+
+class AudioFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!NoOtherCopyRuns()) {
+            GTEST_SKIP() << "another copy of the program runs on this machine";
+        }
+        std::string why;
+        ASSERT_TRUE(m_program.LayOut(&why)) << why;
+        ASSERT_TRUE(m_api.Running()) << m_api.Error();
+        m_port = FreeLoopbackPort();
+        // debug=1 puts every clip played into the log.
+        m_program.Dir().Write("Setting.ini",
+                              "[WebSetting]\nUrl=" + m_api.BaseUrl() + "\ndebug=1\n");
+        ASSERT_TRUE(SaveLoginRecord(0, true, "boss", "secret", "", std::to_string(m_port)));
+    }
+
+    void StartProgram() {
+        ASSERT_TRUE(m_program.Start(m_voice, {}, {{"PULSE_SERVER", m_pulse.Address()}}));
+        ASSERT_TRUE(WaitUntil([&] { return Listening(m_port); }))
+            << m_program.Output() << m_program.Dir().Read("stderr.txt");
+    }
+
+    size_t Played(const std::string& clip) const {
+        return CountOf(m_program.Logs(), "PlayHelper::Play " + m_program.Path() + "/Audio/" + clip);
+    }
+
+    // A server at the program's address again: the next announcement is heard.
+    void SpeaksAgainOnANewServer() {
+        std::string why;
+        ASSERT_TRUE(m_pulse.Start(&why)) << why;
+        ASSERT_TRUE(m_pulse.StartRecording());
+        const size_t before = Played(kLastClip);
+        EXPECT_EQ(m_program.Send(m_port, {"13,101", "x,download"}), "OK\nOK\n");
+        ASSERT_TRUE(WaitUntil([&] { return Played(kLastClip) > before; }, 120)) << m_program.Logs();
+        ASSERT_TRUE(WaitUntil([&] {
+            return CountOf(m_program.Logs(), "当前语音播放结束。") >= m_endsBefore + 5;
+        })) << m_program.Logs();
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        EXPECT_GT(SoundingSeconds(m_pulse.StopRecording()), 2.0)
+            << "thirteen needs a waiter, about 5 seconds of clips";
+    }
+
+    void LeavesCleanly() {
+        EXPECT_EQ(m_program.Send(m_port, {"x,download"}), "OK\n");
+        const int status = m_voice.Stop(SIGTERM);
+        ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n"
+                                       << m_program.Dir().Read("stderr.txt");
+        EXPECT_EQ(WEXITSTATUS(status), 0) << m_program.Dir().Read("stderr.txt");
+        const std::string settings = m_program.Dir().Read("Setting.ini");
+        EXPECT_NE(settings.find("volume=100"), std::string::npos) << settings;
+        EXPECT_NE(settings.find("shield=1"), std::string::npos) << settings;
+        LoginRecord record;
+        ASSERT_TRUE(ReadLoginRecord(record));
+        EXPECT_TRUE(record.autoLogin);
+        EXPECT_EQ(m_program.Logs().find("异常"), std::string::npos) << m_program.Logs();
+    }
+
+    ProgramFolder m_program;
+    FakeWebApi m_api{R"({"accounts": [{"user_name": "boss", "pwd": "secret", "id": "88",
+        "realname": "一号店", "service_ip": "127.0.0.1", "service_port": 9}]})"};
+    PulseServer m_pulse;  // its address is fixed; the daemon comes and goes
+    SpawnedProcess m_voice;
+    int m_port = 0;
+    size_t m_endsBefore = 0;
+};
+
+TEST_F(AudioFaultTest, NoAudioServerAtStart) {
+    StartProgram();
+    EXPECT_EQ(m_program.Send(m_port, {"12,101", "x,download"}), "OK\nOK\n");
+    EXPECT_NE(m_program.Logs().find("无法创建音频播放器"), std::string::npos) << m_program.Logs();
+    SpeaksAgainOnANewServer();
+    LeavesCleanly();
+}
+
+TEST_F(AudioFaultTest, AudioServerKilledMidAnnouncement) {
+    std::string why;
+    ASSERT_TRUE(m_pulse.Start(&why)) << why;
+    StartProgram();
+
+    EXPECT_EQ(m_program.Send(m_port, {"12,101"}), "OK\n");
+    // Killed once the second clip has started: the announcement is under way.
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(m_program.Logs(), "PlayHelper::Play ") >= 2; }))
+        << m_program.Logs();
+    m_pulse.Kill();
+    EXPECT_EQ(m_program.Send(m_port, {"x,download", "x,download"}), "OK\nOK\n");
+    // The clip under way runs out and the rest of the announcement is skipped
+    // (said plainly: it does not wait for ever, and it does not go on playing
+    // into nothing); unskipped, the last clip would start within 8 seconds.
+    std::this_thread::sleep_for(std::chrono::seconds(12));
+    const std::string logs = m_program.Logs();
+    EXPECT_EQ(Played(kLastClip), 0u) << logs;
+    EXPECT_EQ(CountOf(logs, "当前语音播放结束。"), CountOf(logs, "PlayHelper::Play ")) << logs;
+    m_endsBefore = CountOf(m_program.Logs(), "当前语音播放结束。");
+    SpeaksAgainOnANewServer();
+    LeavesCleanly();
+}
+
+}  // namespace
