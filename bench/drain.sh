@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Memory of the voice side's services (bench/link_server in services mode, SDL's
+# dummy device) before, while and after a long queue is spoken: idle, with
+# 2,000 announcements of 12,101 queued, once the queue has run dry, and 5 s
+# later. The clips are 20 ms tones under the recorded clips' names, so the
+# queue is spoken in minutes rather than hours.
+#
+#   bench/drain.sh BIN_DIR [COUNT]    (BIN_DIR holds link_server and loadgen)
+#
+# Prints a Markdown table; exit 1 when the queue did not run dry in 30 minutes.
+set -uo pipefail
+
+bin=${1:?usage: drain.sh BIN_DIR [COUNT]}
+count=${2:-2000}
+root=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+pid=
+cleanup() {
+    [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir "$work/clips"
+for clip in "$root"/audio/clips/*; do
+    sox -q -n -r 44100 -c 1 -b 16 -t wav "$work/clips/$(basename "$clip")" synth 0.02 sine 800
+done
+export BENCH_CLIPS=$work/clips SDL_AUDIODRIVER=dummy
+
+rss() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
+last_state() { grep '^queue=' "$work/out" | tail -1; }
+
+for _ in 1 2 3 4 5 6; do
+    port=$((20000 + RANDOM % 20000))
+    "$bin/link_server" "$port" services >"$work/out" 2>"$work/err" &
+    pid=$!
+    for _ in $(seq 50); do
+        grep -q '^listening' "$work/out" && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    grep -q '^listening' "$work/out" && break
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    pid=
+done
+if [ -z "$pid" ]; then
+    echo "Not run: link_server did not start ($(tail -1 "$work/err"))."
+    exit 1
+fi
+
+sleep 5
+idle=$(rss "$pid")
+start=$SECONDS
+line=$("$bin/loadgen" --port "$port" --conns 1 --seconds 60 --max-messages "$count" \
+    --message 12,101)
+queued=$(rss "$pid")
+while [ "$(last_state)" != "queue=0 busy=0" ] && [ $((SECONDS - start)) -lt 1800 ]; do
+    sleep 2
+done
+spent=$((SECONDS - start))
+drained=$(rss "$pid")
+sleep 5
+later=$(rss "$pid")
+kill -TERM "$pid"
+wait "$pid"
+rc=$?
+pid=
+
+echo "| figure | value |"
+echo "|---|---|"
+echo "| announcements sent / answered | $(echo "$line" | tr ' ' '\n' | sed -n 's/^sent=//p') / $(echo "$line" | tr ' ' '\n' | sed -n 's/^answered=//p') |"
+echo "| resident memory idle (KiB) | $idle |"
+echo "| resident memory with them queued (KiB) | $queued |"
+echo "| queue spoken to its end after (s) | $spent |"
+echo "| resident memory once spoken (KiB) | $drained |"
+echo "| resident memory 5 s later (KiB) | $later |"
+echo "| at the end | $(tail -1 "$work/out") (exit status $rc) |"
+[ "$(last_state)" = "queue=0 busy=0" ]
