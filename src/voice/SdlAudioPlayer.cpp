@@ -48,7 +48,8 @@ std::unique_ptr<SdlAudioPlayer> SdlAudioPlayer::Create(std::string* reason) {
     InsideCall inside;
     // With an event queue, SDL says when the device goes away (its server
     // died); without one it goes on mixing into nothing, and every clip seems
-    // to end as if it had been heard.
+    // to end as if it had been heard. SIGINT and SIGTERM stay the program's.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS) != 0) {
         const std::string why = SDL_GetError();
         s_active = nullptr;
