@@ -73,7 +73,8 @@ void PlayHelper::Install(std::unique_ptr<AudioPlayer> player) {
 
 bool PlayHelper::NeedsNewPlayer() {
     std::lock_guard<std::mutex> lock(m_runMutex);
-    return !m_closing && !m_inRun && (!m_player || m_player->DeviceLost()) && QueueLength() > 0;
+    // The queue first: an idle pass, every 100 ms, asks nothing of SDL.
+    return !m_closing && !m_inRun && QueueLength() > 0 && (!m_player || m_player->DeviceLost());
 }
 
 void PlayHelper::ReplacePlayer() {
