@@ -4,15 +4,18 @@
 // real executable: its own folder with the audio pack and the updater stand-in
 // beside it, started headless, watched through its log and its listening port.
 
+#include "app/LoginRecord.h"
 #include "app/SingleInstance.h"
 #include "support/LoopbackPeers.h"
 #include "support/SpawnedProcess.h"
 #include "support/TempProgramDir.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,6 +59,12 @@ inline size_t CountOf(const std::string& text, const std::string& what) {
     }
     return count;
 }
+
+// The fake web API's one account. Its cashier address (the discard port)
+// never answers, which only the link check notices.
+inline const std::string kBossAccount =
+    R"({"accounts": [{"user_name": "boss", "pwd": "secret", "id": "88",
+        "realname": "一号店", "service_ip": "127.0.0.1", "service_port": 9}]})";
 
 // One copy per machine: while someone else's copy runs (another test, a
 // demo), ours would only be the second and leave at once. Waits a while for it.
@@ -109,6 +118,28 @@ public:
         std::vector<std::string> argv = prefix;
         argv.push_back(m_dir.Executable());
         return program.Start(argv, options);
+    }
+
+    // Points the settings at the web API with every clip played logged
+    // (debug=1) and saves the boss's login with automatic login on `port`, so
+    // the program logs in and listens by itself. The settings text written.
+    std::string SaveAutoLogin(const std::string& apiUrl, int port) {
+        const std::string settings = "[WebSetting]\nUrl=" + apiUrl + "\ndebug=1\n";
+        m_dir.Write("Setting.ini", settings);
+        if (!SaveLoginRecord(0, true, "boss", "secret", "", std::to_string(port))) {
+            return "(the saved login could not be written)";
+        }
+        return settings;
+    }
+
+    // Sends SIGTERM and tells how the program ended: "exit N" or "signal N".
+    static std::string StopWithSigterm(SpawnedProcess& program) {
+        const int status = program.Stop(SIGTERM);
+        if (WIFEXITED(status)) {
+            return "exit " + std::to_string(WEXITSTATUS(status));
+        }
+        return WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                   : "status " + std::to_string(status);
     }
 
     // The day's log files in the order they were written.

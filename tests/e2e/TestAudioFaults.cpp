@@ -13,10 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <chrono>
-#include <csignal>
 #include <thread>
 
 namespace {
@@ -36,10 +33,7 @@ protected:
         ASSERT_TRUE(m_program.LayOut(&why)) << why;
         ASSERT_TRUE(m_api.Running()) << m_api.Error();
         m_port = FreeLoopbackPort();
-        // debug=1 puts every clip played into the log.
-        m_program.Dir().Write("Setting.ini",
-                              "[WebSetting]\nUrl=" + m_api.BaseUrl() + "\ndebug=1\n");
-        ASSERT_TRUE(SaveLoginRecord(0, true, "boss", "secret", "", std::to_string(m_port)));
+        ASSERT_NE(m_program.SaveAutoLogin(m_api.BaseUrl(), m_port).find("Url="), std::string::npos);
     }
 
     void StartProgram() {
@@ -70,10 +64,8 @@ protected:
 
     void LeavesCleanly() {
         EXPECT_EQ(m_program.Send(m_port, {"x,download"}), "OK\n");
-        const int status = m_voice.Stop(SIGTERM);
-        ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n"
-                                       << m_program.Dir().Read("stderr.txt");
-        EXPECT_EQ(WEXITSTATUS(status), 0) << m_program.Dir().Read("stderr.txt");
+        EXPECT_EQ(ProgramFolder::StopWithSigterm(m_voice), "exit 0")
+            << m_program.Dir().Read("stderr.txt");
         const std::string settings = m_program.Dir().Read("Setting.ini");
         EXPECT_NE(settings.find("volume=100"), std::string::npos) << settings;
         EXPECT_NE(settings.find("shield=1"), std::string::npos) << settings;
@@ -84,8 +76,7 @@ protected:
     }
 
     ProgramFolder m_program;
-    FakeWebApi m_api{R"({"accounts": [{"user_name": "boss", "pwd": "secret", "id": "88",
-        "realname": "一号店", "service_ip": "127.0.0.1", "service_port": 9}]})"};
+    FakeWebApi m_api{kBossAccount};
     PulseServer m_pulse;  // its address is fixed; the daemon comes and goes
     SpawnedProcess m_voice;
     int m_port = 0;
@@ -112,13 +103,13 @@ TEST_F(AudioFaultTest, AudioServerKilledMidAnnouncement) {
     m_pulse.Kill();
     EXPECT_EQ(m_program.Send(m_port, {"x,download", "x,download"}), "OK\nOK\n");
     // The clip under way runs out and the rest of the announcement is skipped
-    // (said plainly: it does not wait for ever, and it does not go on playing
-    // into nothing); unskipped, the last clip would start within 8 seconds.
+    // rather than played into nothing or waited on for ever; played, its last
+    // clip would start within 8 seconds.
     std::this_thread::sleep_for(std::chrono::seconds(12));
     const std::string logs = m_program.Logs();
     EXPECT_EQ(Played(kLastClip), 0u) << logs;
     EXPECT_EQ(CountOf(logs, "当前语音播放结束。"), CountOf(logs, "PlayHelper::Play ")) << logs;
-    m_endsBefore = CountOf(m_program.Logs(), "当前语音播放结束。");
+    m_endsBefore = CountOf(logs, "当前语音播放结束。");
     SpeaksAgainOnANewServer();
     LeavesCleanly();
 }

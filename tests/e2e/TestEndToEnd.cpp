@@ -154,8 +154,7 @@ TEST_F(EndToEndTest, LogsInSpeaksTheCashiersMessagesAndLeavesCleanlyOnSigterm) {
     ASSERT_TRUE(api.Running()) << api.Error();
     // debug=1 puts every clip played into the log; volume and shield are left
     // out so that only the shutdown writes them.
-    m_dir.Write("Setting.ini", "[WebSetting]\nUrl=" + api.BaseUrl() + "\ndebug=1\n");
-    ASSERT_TRUE(SaveLoginRecord(0, true, "boss", "secret", "", std::to_string(m_port)));
+    ASSERT_NE(m_program.SaveAutoLogin(api.BaseUrl(), m_port).find("Url="), std::string::npos);
 
     SpawnedProcess program;
     ASSERT_TRUE(StartProgram(program));
@@ -214,9 +213,7 @@ TEST_F(EndToEndTest, LogsInSpeaksTheCashiersMessagesAndLeavesCleanlyOnSigterm) {
     EXPECT_EQ(m_program.Send(m_port, {"1234,101"}), "OK\n");
     ASSERT_TRUE(WaitUntil([&] { return PlayedClips().size() > played; })) << Logs();
     EXPECT_EQ(playerLevels(), std::vector<Channels>{Stereo(0.0)});
-    const int status = program.Stop(SIGTERM);
-    ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << m_dir.Read("stderr.txt");
-    EXPECT_EQ(WEXITSTATUS(status), 0) << m_dir.Read("stderr.txt");
+    EXPECT_EQ(ProgramFolder::StopWithSigterm(program), "exit 0") << m_dir.Read("stderr.txt");
 
     EXPECT_EQ(playerLevels(), before);
     const std::string settings = m_dir.Read("Setting.ini");

@@ -13,9 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <csignal>
 #include <ctime>
 #include <functional>
 
@@ -69,12 +67,10 @@ TEST_P(FileFaultTest, KeepsAnsweringAndLosesNoSetting) {
     TempProgramDir& dir = m_program.Dir();
     const int port = FreeLoopbackPort();
 
-    FakeWebApi api(R"({"accounts": [{"user_name": "boss", "pwd": "secret", "id": "88",
-        "realname": "一号店", "service_ip": "127.0.0.1", "service_port": 9}]})");
+    FakeWebApi api(kBossAccount);
     ASSERT_TRUE(api.Running()) << api.Error();
-    const std::string settings = "[WebSetting]\nUrl=" + api.BaseUrl() + "\ndebug=1\n";
-    dir.Write("Setting.ini", settings);
-    ASSERT_TRUE(SaveLoginRecord(0, true, "boss", "secret", "", std::to_string(port)));
+    const std::string settings = m_program.SaveAutoLogin(api.BaseUrl(), port);
+    ASSERT_NE(settings.find("Url="), std::string::npos) << settings;
     const std::string login = dir.Read("SystemInfo.xml");
     if (!fault.whileRunning) {
         fault.apply(m_program.Path());
@@ -96,11 +92,9 @@ TEST_P(FileFaultTest, KeepsAnsweringAndLosesNoSetting) {
     // one, ten, two, needs a waiter.
     ASSERT_TRUE(WaitUntil([&] { return CountOf(m_program.Output(), "当前语音播放结束。") >= 5; }))
         << m_program.Output();
-    EXPECT_EQ(m_program.Send(port, {"x,98"}), "OK\n");
+    EXPECT_EQ(m_program.Send(port, {"x,download"}), "OK\n");
 
-    const int status = program.Stop(SIGTERM);
-    ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << dir.Read("stderr.txt");
-    EXPECT_EQ(WEXITSTATUS(status), 0) << dir.Read("stderr.txt");
+    EXPECT_EQ(ProgramFolder::StopWithSigterm(program), "exit 0") << dir.Read("stderr.txt");
 
     const std::string after = dir.Read("Setting.ini");
     if (fault.settingsKept) {
