@@ -5,23 +5,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 
-#include "app/Helpers.h"
 #include "app/ModuleDir.h"
 
 namespace {
 
 std::string g_dir;
-
-class BenchModuleDir : public ModuleDir {
-public:
-    explicit BenchModuleDir(std::string dir) : m_dir(std::move(dir)) {}
-    std::wstring ExecutablePath() const override { return Utf8ToWide(m_dir + "/Voice"); }
-
-private:
-    std::string m_dir;
-};
 
 }  // namespace
 
@@ -43,7 +32,7 @@ std::string UseBenchProgramDir(const std::string& settings) {
         if (ec)
             std::fprintf(stderr, "bench: cannot copy the clips: %s\n", ec.message().c_str());
     }
-    ModuleDir::Install(std::make_unique<BenchModuleDir>(g_dir));
+    ModuleDir::UseFolder(g_dir);
     return g_dir;
 }
 

@@ -3,23 +3,12 @@
 #include <stdlib.h>
 
 #include <fstream>
-#include <memory>
 #include <string>
 
-#include "app/Helpers.h"
 #include "app/ModuleDir.h"
 
 // Every fuzzing process gets a program folder of its own under $TMPDIR, so the
 // files a target writes (settings, saved login, log) never touch the tree.
-class FuzzModuleDir : public ModuleDir {
-public:
-    explicit FuzzModuleDir(std::string dir) : m_dir(std::move(dir)) {}
-    std::wstring ExecutablePath() const override { return Utf8ToWide(m_dir + "/Voice"); }
-
-private:
-    std::string m_dir;
-};
-
 // Creates the folder on first use, writes `settings` as its Setting.ini and
 // installs it; later calls return the same folder.
 inline const std::string& FuzzProgramDir(const std::string& settings = {}) {
@@ -33,7 +22,7 @@ inline const std::string& FuzzProgramDir(const std::string& settings = {}) {
         if (!settings.empty()) {
             std::ofstream(d + "/Setting.ini", std::ios::binary) << settings;
         }
-        ModuleDir::Install(std::make_unique<FuzzModuleDir>(d));
+        ModuleDir::UseFolder(d);
         return d;
     }();
     return dir;

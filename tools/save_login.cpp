@@ -9,27 +9,15 @@
 // --logout switches automatic login off again and keeps the rest, as the
 // tray's logout does, so the next start shows the login window.
 
-#include "app/Helpers.h"
 #include "app/LogHelper.h"
 #include "app/LoginRecord.h"
 #include "app/ModuleDir.h"
 
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
 
 namespace {
-
-// The record is written beside the program it belongs to, not beside this tool.
-class TargetDir : public ModuleDir {
-public:
-    explicit TargetDir(std::string dir) : m_dir(std::move(dir)) {}
-    std::wstring ExecutablePath() const override { return Utf8ToWide(m_dir + "/Voice"); }
-
-private:
-    std::string m_dir;
-};
 
 bool IsPort(const std::string& text) {
     if (text.empty() || text.size() > 5 ||
@@ -57,7 +45,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     if (logout) {
-        ModuleDir::Install(std::make_unique<TargetDir>(dir.string()));
+        ModuleDir::UseFolder(dir.string());
         // No saved login means nothing logs in by itself: done as well.
         const bool done = !std::filesystem::exists(dir / "SystemInfo.xml") || Logout();
         LogHelper::Destroy();
@@ -72,7 +60,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const std::string staff = argc == 6 ? argv[5] : "";
-    ModuleDir::Install(std::make_unique<TargetDir>(dir.string()));
+    ModuleDir::UseFolder(dir.string());
     const bool saved = SaveLoginRecord(staff.empty() ? 0 : 1, true, argv[2], argv[3], staff, port);
     LogHelper::Destroy();
     if (!saved) {

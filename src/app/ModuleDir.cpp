@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <utility>
 
 #include "app/Helpers.h"
 
@@ -11,6 +12,16 @@ std::unique_ptr<ModuleDir>& Installed() {
     static std::unique_ptr<ModuleDir> instance;
     return instance;
 }
+
+// An executable path chosen by whoever installs it, not read from the system.
+class FixedModuleDir : public ModuleDir {
+public:
+    explicit FixedModuleDir(std::wstring executable) : m_executable(std::move(executable)) {}
+    std::wstring ExecutablePath() const override { return m_executable; }
+
+private:
+    std::wstring m_executable;
+};
 }  // namespace
 
 const ModuleDir& ModuleDir::Instance() {
@@ -21,6 +32,14 @@ const ModuleDir& ModuleDir::Instance() {
 
 void ModuleDir::Install(std::unique_ptr<ModuleDir> instance) {
     Installed() = std::move(instance);
+}
+
+void ModuleDir::UseExecutable(std::wstring executable) {
+    Install(std::make_unique<FixedModuleDir>(std::move(executable)));
+}
+
+void ModuleDir::UseFolder(const std::string& folder) {
+    UseExecutable(Utf8ToWide(folder + "/Voice"));
 }
 
 std::wstring ModuleDir::ExecutablePath() const {

@@ -15,6 +15,13 @@ public:
     // Replaces the instance; nullptr puts the real one back. Not thread-safe:
     // call before any thread that reads paths is started.
     static void Install(std::unique_ptr<ModuleDir> instance);
+    // Installs an instance that answers `executable` as the executable's path:
+    // tests, benchmarks, fuzz targets and the tools that write into another
+    // program's folder use it. Same rules as Install.
+    static void UseExecutable(std::wstring executable);
+    // The same for "<folder>/Voice": the program as if it ran from `folder`
+    // (UTF-8, without a trailing '/').
+    static void UseFolder(const std::string& folder);
 
     // Full path of the running executable, UTF-8 in a wide string.
     virtual std::wstring ExecutablePath() const;

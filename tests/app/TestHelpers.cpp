@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -13,15 +12,6 @@
 #include "support/TempProgramDir.h"
 
 namespace {
-
-class PathModuleDir : public ModuleDir {
-public:
-    explicit PathModuleDir(std::wstring path) : m_path(std::move(path)) {}
-    std::wstring ExecutablePath() const override { return m_path; }
-
-private:
-    std::wstring m_path;
-};
 
 struct ModuleCase {
     std::wstring executable;
@@ -35,7 +25,7 @@ protected:
 };
 
 TEST_P(ModuleDirCases, FolderKeepsItsSeparator) {
-    ModuleDir::Install(std::make_unique<PathModuleDir>(GetParam().executable));
+    ModuleDir::UseExecutable(GetParam().executable);
     EXPECT_EQ(GetModuleDir(), GetParam().dir);
     EXPECT_EQ(GetAudioDir(), GetParam().audio);
 }

@@ -9,26 +9,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <stdexcept>
 
 #include "app/Clock.h"
-#include "app/Helpers.h"
 #include "app/IniHelper.h"
 #include "app/LogHelper.h"
 #include "app/ModuleDir.h"
 
 namespace {
-
-class FixedModuleDir : public ModuleDir {
-public:
-    explicit FixedModuleDir(std::wstring path) : m_path(std::move(path)) {}
-    std::wstring ExecutablePath() const override { return m_path; }
-
-private:
-    std::wstring m_path;
-};
 
 // The thread's capability sets, read and written with the raw system calls so
 // the tests need no extra library.
@@ -66,7 +55,7 @@ TempProgramDir::TempProgramDir() {
         throw std::runtime_error("mkdtemp failed for " + pattern);
     }
     m_dir = pattern;
-    ModuleDir::Install(std::make_unique<FixedModuleDir>(Utf8ToWide(Executable())));
+    ModuleDir::UseFolder(m_dir);
 }
 
 TempProgramDir::~TempProgramDir() {

@@ -33,16 +33,6 @@
 
 namespace {
 
-// Keeps the program's files (settings, logs) in a folder of its own.
-class RenderDir : public ModuleDir {
-public:
-    explicit RenderDir(std::wstring exe) : m_exe(std::move(exe)) {}
-    std::wstring ExecutablePath() const override { return m_exe; }
-
-private:
-    std::wstring m_exe;
-};
-
 void Settle(int ms) {
     QElapsedTimer clock;
     clock.start();
@@ -88,8 +78,8 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     QTemporaryDir temp;
-    ModuleDir::Install(
-        std::make_unique<RenderDir>((temp.path() + QStringLiteral("/Voice")).toStdWString()));
+    // Keeps the program's files (settings, logs) in a folder of its own.
+    ModuleDir::UseFolder(temp.path().toStdString());
     // Nothing answers there: the windows show their state without a server.
     std::ofstream(temp.path().toStdString() + "/Setting.ini")
         << "[WebSetting]\nUrl=http://127.0.0.1:1\nvolume=75\nshield=1\n";
