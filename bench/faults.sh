@@ -107,23 +107,19 @@ else
 fi
 
 # ---- 2. audio server killed mid-announcement --------------------------------------
-pdir=$work/pulse
-mkdir -p "$pdir/runtime" "$pdir/state"
-PULSE_RUNTIME_PATH=$pdir/runtime PULSE_STATE_PATH=$pdir/state HOME=$pdir \
-    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
-    --system=false --realtime=no --high-priority=no --log-target=stderr \
-    -L "module-null-sink sink_name=faults_null" \
-    -L "module-native-protocol-unix auth-anonymous=1 socket=$pdir/native" 2>"$pdir/log" &
-pulse_pid=$!
-pids+=("$pulse_pid")
-for _ in $(seq 100); do [ -S "$pdir/native" ] && break; sleep 0.1; done
-export PULSE_SERVER=unix:$pdir/native
-if [ -S "$pdir/native" ] && start_link killed; then
+. "$root/scripts/private-pulse.sh"
+pulse_pid=
+if private_pulse_start "$work/pulse" faults_null; then
+    pulse_pid=$PRIVATE_PULSE_PID
+    pids+=("$pulse_pid")
+fi
+if [ -n "$pulse_pid" ] && start_link killed; then
     "$bin/loadgen" --port "$link_port" --conns 1 --seconds 5 --max-messages 1 \
         --message 12,101 >/dev/null
     sleep 1.5  # the play thread has started speaking by now
     kill -9 "$pulse_pid"
     wait "$pulse_pid" 2>/dev/null
+    PRIVATE_PULSE_PID=
     answers_all "audio server killed" 3 x,download
     # One more announcement after the loss: it must not get stuck either.
     "$bin/loadgen" --port "$link_port" --conns 1 --seconds 5 --max-messages 1 \

@@ -256,26 +256,7 @@ compose_section() {
 }
 
 # ---- 4. message to sound -----------------------------------------------------------
-# start_pulse: a PulseAudio daemon of our own with a null sink; sets $pulse_pid
-# and exports PULSE_SERVER.
-start_pulse() {
-    local dir=$work/pulse
-    mkdir -p "$dir/runtime" "$dir/state"
-    PULSE_RUNTIME_PATH=$dir/runtime PULSE_STATE_PATH=$dir/state HOME=$dir \
-        pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
-        --system=false --realtime=no --high-priority=no --log-target=stderr \
-        -L "module-null-sink sink_name=bench_null" \
-        -L "module-native-protocol-unix auth-anonymous=1 socket=$dir/native" \
-        2>"$dir/daemon.log" &
-    pulse_pid=$!
-    pids+=("$pulse_pid")
-    for _ in $(seq 100); do
-        [ -S "$dir/native" ] && break
-        sleep 0.1
-    done
-    [ -S "$dir/native" ] || { log "pulseaudio did not start"; return 1; }
-    export PULSE_SERVER=unix:$dir/native
-}
+. "$root/scripts/private-pulse.sh"
 
 sound_section() {
     echo "## 4. Message to sound"
@@ -285,13 +266,13 @@ sound_section() {
         echo
         return
     fi
-    start_pulse || { echo "Not run: PulseAudio did not start."; echo; return; }
+    private_pulse_start "$work/pulse" bench_null ||
+        { echo "Not run: PulseAudio did not start."; echo; return; }
+    pids+=("$PRIVATE_PULSE_PID")
     local line
     line=$(SDL_AUDIODRIVER=pulseaudio "$bin/sound_probe" bench_null 50 2>"$work/sound.err" || true)
     log "sound $line"
-    kill "$pulse_pid" 2>/dev/null || true
-    wait "$pulse_pid" 2>/dev/null || true
-    unset PULSE_SERVER
+    private_pulse_stop
     if [ -z "$line" ]; then
         echo "The probe failed: $(tail -3 "$work/sound.err")"
         echo

@@ -127,23 +127,14 @@ recording=""
 pulse=""
 if ! pactl info >/dev/null 2>&1; then
     pulse="$dir/demo-pulse"
-    mkdir -p "$pulse/runtime" "$pulse/state"
-    chmod 0700 "$pulse" "$pulse/runtime" "$pulse/state"
     # In sessions of their own, so that Ctrl-C reaches only this script, which
     # stops the recorder before its server and the recording ends cleanly.
-    PULSE_RUNTIME_PATH="$pulse/runtime" PULSE_STATE_PATH="$pulse/state" HOME="$pulse" \
-        setsid pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=false \
-        --realtime=no --high-priority=no --log-target=stderr \
-        -L "module-null-sink sink_name=demo_null" \
-        -L "module-native-protocol-unix auth-anonymous=1 socket=$pulse/native" \
-        2>"$pulse/daemon.log" &
-    pids+=($!)
-    export PULSE_SERVER="unix:$pulse/native"
-    for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-    if ! pactl info >/dev/null 2>&1; then
-        echo "demo: no audio server and a private one did not start (see $pulse/daemon.log)" >&2
+    . "$root/scripts/private-pulse.sh"
+    if ! private_pulse_start "$pulse" demo_null; then
+        echo "demo: no audio server and a private one did not start" >&2
         exit 1
     fi
+    pids+=("$PRIVATE_PULSE_PID")
     recording="$dir/demo-sound.wav"
     setsid parec --device=demo_null.monitor --file-format=wav "$recording" &
     pids+=($!)
