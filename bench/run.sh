@@ -30,13 +30,7 @@ log() { echo "bench: $*" >&2; }
 # ---- build -------------------------------------------------------------------
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOICE_BUILD_TESTS=OFF \
     >"$work/configure.log" 2>&1 || { tail -20 "$work/configure.log"; exit 1; }
-grep 'bench:' "$work/configure.log" >&2 || true
-targets=(loadgen ref_server)
-ninja -C "$build" -t targets all >"$work/targets.txt" 2>/dev/null || true
-for t in bench_compose link_server sound_probe save_login; do
-    if grep -q "^bench/$t:" "$work/targets.txt"; then targets+=("$t"); fi
-done
-if grep -q "^src/ui/Voice:" "$work/targets.txt"; then targets+=(Voice); fi
+targets=(loadgen ref_server bench_compose link_server sound_probe voice_save_login Voice)
 ninja -C "$build" -j"$jobs" "${targets[@]}" >"$work/build.log" 2>&1 ||
     { tail -40 "$work/build.log"; exit 1; }
 bin=$build/bench
@@ -389,8 +383,9 @@ program_section() {
     echo "## 7. The whole program after login"
     echo
     local voice=$build/src/ui/Voice
-    if [ ! -x "$voice" ] || ! has save_login || ! command -v ss >/dev/null; then
-        echo "Not run: the program Voice or bench/save_login is missing."
+    local save_login=$build/tools/voice_save_login
+    if [ ! -x "$voice" ] || [ ! -x "$save_login" ] || ! command -v ss >/dev/null; then
+        echo "Not run: the program Voice or tools/voice_save_login is missing."
         echo
         return
     fi
@@ -406,7 +401,7 @@ program_section() {
     pids+=("$!")
     for i in $(seq 50); do grep -q LISTENING "$work/api.out" && break; sleep 0.1; done
     printf '[WebSetting]\r\nUrl=http://127.0.0.1:%s\r\nTimeOut=5\r\n' "$api" >"$dir/Setting.ini"
-    "$bin/save_login" "$dir" 0 store01 pw "" "$vport" || return 0
+    "$save_login" "$dir" store01 pw "$vport" || return 0
     (cd "$dir" && QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy exec ./Voice) \
         >"$work/voice.out" 2>&1 &
     pid=$!
