@@ -9,6 +9,7 @@
 #include "support/LoopbackPeers.h"
 #include "support/SpawnedProcess.h"
 #include "support/TempProgramDir.h"
+#include "support/WaitUntil.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,17 +36,6 @@ inline const std::string kProgram = std::string(VOICE_BINARY_DIR) + "/src/ui/Voi
 inline const std::string kPack = std::string(VOICE_BINARY_DIR) + "/Audio.zip";
 inline const std::string kUpdater = std::string(VOICE_SOURCE_DIR) + "/tools/AutoUpdate.exe";
 inline const std::string kCashierSim = std::string(VOICE_SOURCE_DIR) + "/tools/cashier_sim.py";
-
-// Polls `done` for a generous while: a guard against hanging, not a speed check.
-inline bool WaitUntil(const std::function<bool()>& done, int seconds = 60) {
-    for (int i = 0; i < seconds * 20; ++i) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return done();
-}
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

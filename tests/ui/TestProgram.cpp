@@ -10,6 +10,7 @@
 #include "support/LoopbackPeers.h"
 #include "support/SpawnedProcess.h"
 #include "support/TempProgramDir.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -26,17 +27,6 @@ namespace {
 
 const std::string kCashierSim = std::string(VOICE_SOURCE_DIR) + "/tools/cashier_sim.py";
 const std::string kProgram = std::string(VOICE_BINARY_DIR) + "/src/ui/Voice";
-
-// Polls `done` for a generous while (a guard against hanging, not a speed check).
-bool WaitUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 600; ++i) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
 
 class ProgramTest : public ::testing::Test {
 protected:

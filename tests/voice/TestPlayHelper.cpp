@@ -16,8 +16,9 @@
 #include <thread>
 
 #include "app/IniHelper.h"
-#include "support/TempProgramDir.h"
+#include "support/PlayHelperFixture.h"
 #include "support/ToneClip.h"
+#include "support/WaitUntil.h"
 #include "voice/AudioPlayer.h"
 #include "voice/PlayHelper.h"
 #include "voice/PlayThread.h"
@@ -25,62 +26,18 @@
 namespace {
 const std::string kEnd = "当前语音播放结束。";
 
-// Polls for a generous while: a guard against hanging, not a speed check.
-bool WaitUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 1200 && !done(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return done();
-}
-
-class PlayHelperTest : public ::testing::Test {
+class PlayHelperTest : public PlayHelperFixture {
 protected:
     void SetUp() override {
+        PlayHelperFixture::SetUp();
         ::setenv("SDL_AUDIODRIVER", "dummy", 1);
-        m_audio = m_dir.File("Audio/");
-        std::filesystem::create_directories(m_audio);
         ASSERT_TRUE(MakeToneClip(m_audio + "a.wav", 0.3, 440));
         ASSERT_TRUE(MakeToneClip(m_audio + "b.mp3", 0.3, 660));
         ASSERT_TRUE(MakeToneClip(m_audio + "c.wav", 0.3, 880));
         ASSERT_TRUE(MakeToneClip(m_audio + "tick.wav", 0.02, 1000));
         std::ofstream(m_audio + "text.wav") << "not a sound\n";
-        AppSettings& settings = IniHelper::GetInstance()->Settings();
-        settings.debug = true;
-        settings.shield = false;  // no audio server here; muting has its own tests
-    }
-
-    void TearDown() override {
-        m_thread.Stop();
-        PlayHelper::Destroy();
-        PlayHelper::SetPlayerFactory(nullptr);
-    }
-
-    PlayHelper* Start() {
-        PlayHelper* helper = PlayHelper::GetInstance();
-        EXPECT_NE(helper, nullptr);
-        EXPECT_TRUE(m_thread.Start());
-        return helper;
-    }
-
-    // True once the queue has run dry and the run ended (false: it never did).
-    static bool WaitIdle(PlayHelper* helper) {
-        for (int i = 0; i < 1200; ++i) {
-            if (helper->IsIdle() && !helper->IsBusy()) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-
-    std::string Log() const {
-        std::string text;
-        std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(m_dir.File("log"), error)) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        }
-        return text;
+        // No audio server here; muting has its own tests.
+        IniHelper::GetInstance()->Settings().shield = false;
     }
 
     // What the sequence did, from its log lines: "play <clip>", "end" and
@@ -105,10 +62,6 @@ protected:
         }
         return events;
     }
-
-    TempProgramDir m_dir;
-    std::string m_audio;
-    PlayThread m_thread;
 };
 
 TEST_F(PlayHelperTest, SpeaksAnnouncementsInArrivalOrderEachClipToItsEnd) {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/IniHelper.h"
+#include "support/PlayHelperFixture.h"
 #include "support/TempProgramDir.h"
 #include "support/ToneClip.h"
 #include "voice/PlayHelper.h"
@@ -25,16 +26,6 @@ protected:
         IniHelper::GetInstance()->Settings().shield = false;
     }
     void TearDown() override { PlayHelper::Destroy(); }
-
-    static bool WaitIdle(PlayHelper* helper) {
-        for (int i = 0; i < 600; ++i) {
-            if (helper->IsIdle() && !helper->IsBusy()) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
 
     TempProgramDir m_dir;
 };

@@ -13,10 +13,10 @@
 #include <thread>
 
 #include "app/IniHelper.h"
+#include "support/PlayHelperFixture.h"
 #include "support/PulseServer.h"
 #include "support/PulseVolumes.h"
 #include "support/SpawnedProcess.h"
-#include "support/TempProgramDir.h"
 #include "support/ToneClip.h"
 #include "voice/PlayHelper.h"
 #include "voice/PlayThread.h"
@@ -26,54 +26,18 @@ using pulse_volumes::Channels;
 using pulse_volumes::Raw;
 using pulse_volumes::Stereo;
 
-class SpeakingOnPulseTest : public ::testing::Test {
+class SpeakingOnPulseTest : public PlayHelperFixture {
 protected:
     void SetUp() override {
+        PlayHelperFixture::SetUp();
         std::string why;
         ASSERT_TRUE(m_server.Start(&why)) << why;
         ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
-        m_audio = m_dir.File("Audio/");
-        std::filesystem::create_directories(m_audio);
         ASSERT_TRUE(MakeToneClip(m_audio + "a.wav", 0.5, 440));
         ASSERT_TRUE(MakeToneClip(m_audio + "b.mp3", 0.5, 660));
         ASSERT_TRUE(MakeToneClip(m_audio + "long.wav", 1.5, 550));
         ASSERT_TRUE(MakeToneClip(m_dir.File("other.wav"), 120, 330, 2));
-        AppSettings& settings = IniHelper::GetInstance()->Settings();
-        settings.debug = true;
-        settings.shield = true;
-    }
-
-    void TearDown() override {
-        m_thread.Stop();
-        PlayHelper::Destroy();
-        ::setenv("SDL_AUDIODRIVER", "dummy", 1);
-    }
-
-    PlayHelper* Start() {
-        PlayHelper* helper = PlayHelper::GetInstance();
-        EXPECT_NE(helper, nullptr);
-        EXPECT_TRUE(m_thread.Start());
-        return helper;
-    }
-
-    static bool WaitIdle(PlayHelper* helper) {
-        for (int i = 0; i < 1200; ++i) {
-            if (helper->IsIdle() && !helper->IsBusy()) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-
-    std::string Log() const {
-        std::string text;
-        std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(m_dir.File("log"), error)) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        }
-        return text;
+        IniHelper::GetInstance()->Settings().shield = true;
     }
 
     // Waits until the clip was started: the lowering of a run is done by then.
@@ -106,10 +70,7 @@ protected:
         return false;
     }
 
-    TempProgramDir m_dir;
     PulseServer m_server;
-    std::string m_audio;
-    PlayThread m_thread;
 };
 
 struct VolumeCase {
