@@ -14,11 +14,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 
 #include <sys/wait.h>
 #include <unistd.h>

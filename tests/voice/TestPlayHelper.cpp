@@ -6,10 +6,7 @@
 #include <stdlib.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <functional>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <sstream>

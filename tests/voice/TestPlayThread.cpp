@@ -7,7 +7,6 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
-#include <thread>
 
 #include "app/IniHelper.h"
 #include "support/PlayHelperFixture.h"

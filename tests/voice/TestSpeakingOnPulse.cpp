@@ -7,9 +7,6 @@
 #include <stdlib.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "app/IniHelper.h"
