@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "voice/ZipReader.h"
+#include "app/ZipReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ZipReader zip;

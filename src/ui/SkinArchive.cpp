@@ -1,6 +1,6 @@
 #include "ui/SkinArchive.h"
 
-#include "voice/ZipReader.h"
+#include "app/ZipReader.h"
 
 #include <cstddef>
 

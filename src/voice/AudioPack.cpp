@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/Helpers.h"
-#include "voice/ZipReader.h"
+#include "app/ZipReader.h"
 
 namespace {
 

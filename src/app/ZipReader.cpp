@@ -1,4 +1,4 @@
-#include "voice/ZipReader.h"
+#include "app/ZipReader.h"
 
 #include <fcntl.h>
 #include <iconv.h>
@@ -420,12 +420,38 @@ struct ZipReader::Impl {
                                info);
     }
 
+    // Delivers an entry's bytes piece by piece; true only when all of them
+    // came out and match the recorded size and CRC.
     bool Stream(size_t index, const Sink& sink) const {
         if (index >= records.size()) {
             return false;
         }
         const Record& record = records[index];
         const ZipEntryInfo& info = entries[index];
+        uint64_t dataStart = 0;
+        if (!FindData(record, info, dataStart)) {
+            return false;
+        }
+        uint32_t crc = ::crc32(0L, Z_NULL, 0);
+        uint64_t produced = 0;
+        const Sink deliver = [&](const char* data, size_t count) {
+            produced += count;
+            if (produced > info.size) {
+                return false;
+            }
+            crc = ::crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(count));
+            return sink(data, count);
+        };
+        const bool delivered = record.method == kMethodStored
+                                   ? CopyStored(dataStart, info, deliver)
+                                   : Inflate(dataStart, info.compressedSize, deliver);
+        return delivered && produced == info.size && crc == record.crc;
+    }
+
+    // Checks that the entry can be read (not encrypted, a known method, a
+    // local header that agrees with the directory) and finds where its data
+    // starts, within the archive.
+    bool FindData(const Record& record, const ZipEntryInfo& info, uint64_t& dataStart) const {
         if (record.flags & kFlagEncrypted) {
             return false;
         }
@@ -440,75 +466,66 @@ struct ZipReader::Impl {
         if (Le16(header + 8) != record.method || (Le16(header + 6) & kFlagEncrypted)) {
             return false;
         }
-        const uint64_t dataStart = static_cast<uint64_t>(record.localOffset) + kLocalHeaderSize +
-                                   Le16(header + 26) + Le16(header + 28);
-        if (dataStart > size || info.compressedSize > size - dataStart) {
+        dataStart = static_cast<uint64_t>(record.localOffset) + kLocalHeaderSize +
+                    Le16(header + 26) + Le16(header + 28);
+        return dataStart <= size && info.compressedSize <= size - dataStart;
+    }
+
+    bool CopyStored(uint64_t offset, const ZipEntryInfo& info, const Sink& deliver) const {
+        if (info.compressedSize != info.size) {
             return false;
         }
-        uint32_t crc = ::crc32(0L, Z_NULL, 0);
-        uint64_t produced = 0;
-        auto deliver = [&](const char* data, size_t count) {
-            produced += count;
-            if (produced > info.size) {
-                return false;
-            }
-            crc = ::crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(count));
-            return sink(data, count);
-        };
-
         std::string input(kPieceSize, '\0');
-        uint64_t offset = dataStart;
         uint64_t remaining = info.compressedSize;
-        if (record.method == kMethodStored) {
-            if (info.compressedSize != info.size) {
+        while (remaining > 0) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining, kPieceSize));
+            if (!ReadAt(offset, n, input.data()) || !deliver(input.data(), n)) {
                 return false;
             }
-            while (remaining > 0) {
+            offset += n;
+            remaining -= n;
+        }
+        return true;
+    }
+
+    bool Inflate(uint64_t offset, uint64_t remaining, const Sink& deliver) const {
+        Inflater inflater;
+        if (!inflater.ready) {
+            return false;
+        }
+        z_stream& z = inflater.stream;
+        std::string input(kPieceSize, '\0');
+        std::string output(kPieceSize, '\0');
+        int rc = Z_OK;
+        while (rc != Z_STREAM_END) {
+            if (z.avail_in == 0) {
+                if (remaining == 0) {
+                    return false;  // the deflate stream ends early
+                }
                 const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining, kPieceSize));
-                if (!ReadAt(offset, n, input.data()) || !deliver(input.data(), n)) {
+                if (!ReadAt(offset, n, input.data())) {
                     return false;
                 }
                 offset += n;
                 remaining -= n;
+                z.next_in = reinterpret_cast<Bytef*>(input.data());
+                z.avail_in = static_cast<uInt>(n);
             }
-        } else {
-            Inflater inflater;
-            if (!inflater.ready) {
+            z.next_out = reinterpret_cast<Bytef*>(output.data());
+            z.avail_out = static_cast<uInt>(output.size());
+            rc = ::inflate(&z, Z_NO_FLUSH);
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
                 return false;
             }
-            z_stream& z = inflater.stream;
-            std::string output(kPieceSize, '\0');
-            int rc = Z_OK;
-            while (rc != Z_STREAM_END) {
-                if (z.avail_in == 0) {
-                    if (remaining == 0) {
-                        return false;  // the deflate stream ends early
-                    }
-                    const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining, kPieceSize));
-                    if (!ReadAt(offset, n, input.data())) {
-                        return false;
-                    }
-                    offset += n;
-                    remaining -= n;
-                    z.next_in = reinterpret_cast<Bytef*>(input.data());
-                    z.avail_in = static_cast<uInt>(n);
-                }
-                z.next_out = reinterpret_cast<Bytef*>(output.data());
-                z.avail_out = static_cast<uInt>(output.size());
-                rc = ::inflate(&z, Z_NO_FLUSH);
-                if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-                    return false;
-                }
-                const size_t got = output.size() - z.avail_out;
-                if (got > 0 && !deliver(output.data(), got)) {
-                    return false;
-                }
-                if (rc == Z_BUF_ERROR && z.avail_in != 0) {
-                    return false;  // no progress although input was there
-                }
+            const size_t got = output.size() - z.avail_out;
+            if (got > 0 && !deliver(output.data(), got)) {
+                return false;
+            }
+            if (rc == Z_BUF_ERROR && z.avail_in != 0) {
+                return false;  // no progress although input was there
             }
         }
-        return produced == info.size && crc == record.crc;
+        return true;
     }
 };
 

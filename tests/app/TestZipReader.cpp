@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/ZipReader.h"
 #include "support/ZipBuilder.h"
-#include "voice/ZipReader.h"
 
 namespace {
 
