@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "app/SingletonSlot.h"
+
 namespace {
 
 // Reads a number the way strtoul does with base 10 on a 32-bit unsigned long:
@@ -37,9 +39,9 @@ bool ReadDecimal(const std::string& text, uint32_t& value) {
 }  // namespace
 
 LoginResult* LoginResult::GetInstance() {
-    // Released with the process, like the other login state.
-    static LoginResult* instance = new LoginResult();
-    return instance;
+    // Never destroyed: released with the process, like the other login state.
+    static SingletonSlot<LoginResult> slot;
+    return slot.GetOrCreate([] { return new LoginResult(); });
 }
 
 bool LoginResult::SetLocalAddress(const std::string& ip, const std::string& port) {

@@ -7,12 +7,10 @@
 #include "app/Helpers.h"
 #include "app/IniFile.h"
 #include "app/LogHelper.h"
+#include "app/SingletonSlot.h"
 
 namespace {
-// Threads may log (or read settings) before start-up has created the
-// instance; the lock makes sure only one is ever made.
-std::atomic<IniHelper*> s_instance{nullptr};
-std::mutex s_createMutex;
+SingletonSlot<IniHelper> s_slot;
 const char* const kSection = "WebSetting";
 // The old program read Url into a buffer of 260 wide characters.
 const size_t kUrlMax = 259;
@@ -34,33 +32,22 @@ void Write(const AppSettings& settings, const char* key, const std::string& valu
 }  // namespace
 
 IniHelper* IniHelper::GetInstance() {
-    IniHelper* instance = s_instance.load(std::memory_order_acquire);
-    if (instance == nullptr) {
-        const std::lock_guard<std::mutex> lock(s_createMutex);
-        instance = s_instance.load(std::memory_order_relaxed);
-        if (instance == nullptr) {
-            instance = new IniHelper();
-            instance->Load();
-            s_instance.store(instance, std::memory_order_release);
-        }
-    }
-    return instance;
+    return s_slot.GetOrCreate([] {
+        auto* instance = new IniHelper();
+        instance->Load();
+        return instance;
+    });
 }
 
 IniHelper* IniHelper::Peek() {
-    return s_instance.load(std::memory_order_acquire);
+    return s_slot.Peek();
 }
 
 void IniHelper::Destroy() {
-    const std::lock_guard<std::mutex> lock(s_createMutex);
-    IniHelper* instance = s_instance.load(std::memory_order_relaxed);
-    if (instance == nullptr) {
-        return;
-    }
-    instance->SaveVolume();
-    instance->SaveShield();
-    s_instance.store(nullptr, std::memory_order_release);
-    delete instance;
+    s_slot.Destroy([](IniHelper& instance) {
+        instance.SaveVolume();
+        instance.SaveShield();
+    });
 }
 
 IniHelper::IniHelper() = default;

@@ -27,6 +27,9 @@ public:
     IniHelper& operator=(const IniHelper&) = delete;
 
 private:
+    // Its one instance is made and released there.
+    template <class>
+    friend class SingletonSlot;
     IniHelper();
     ~IniHelper();
     void Load();

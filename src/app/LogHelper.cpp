@@ -17,31 +17,19 @@
 #include "app/Clock.h"
 #include "app/Helpers.h"
 #include "app/IniHelper.h"
+#include "app/SingletonSlot.h"
 
 namespace {
-// Threads may log (or read settings) before start-up has created the
-// instance; the lock makes sure only one is ever made.
-std::atomic<LogHelper*> s_instance{nullptr};
-std::mutex s_createMutex;
+SingletonSlot<LogHelper> s_slot;
 const char* const kPattern = "%d: %p %c %x:%m%n";
 }  // namespace
 
 LogHelper* LogHelper::GetInstance() {
-    LogHelper* instance = s_instance.load(std::memory_order_acquire);
-    if (instance == nullptr) {
-        const std::lock_guard<std::mutex> lock(s_createMutex);
-        instance = s_instance.load(std::memory_order_relaxed);
-        if (instance == nullptr) {
-            instance = new LogHelper();
-            s_instance.store(instance, std::memory_order_release);
-        }
-    }
-    return instance;
+    return s_slot.GetOrCreate([] { return new LogHelper(); });
 }
 
 void LogHelper::Destroy() {
-    const std::lock_guard<std::mutex> lock(s_createMutex);
-    delete s_instance.exchange(nullptr);
+    s_slot.Destroy();
 }
 
 LogHelper::LogHelper() : m_root(log4cpp::Category::getRoot()) {

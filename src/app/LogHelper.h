@@ -26,6 +26,9 @@ public:
     LogHelper& operator=(const LogHelper&) = delete;
 
 private:
+    // Its one instance is made and released there.
+    template <class>
+    friend class SingletonSlot;
     LogHelper();
     ~LogHelper();
 

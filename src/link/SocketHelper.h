@@ -32,6 +32,9 @@ public:
     SocketHelper& operator=(const SocketHelper&) = delete;
 
 private:
+    // Its one instance is made and released there.
+    template <class>
+    friend class SingletonSlot;
     SocketHelper();
     ~SocketHelper();
     struct Impl;

@@ -3,12 +3,13 @@
 #include "app/Helpers.h"
 #include "app/IniHelper.h"
 #include "app/LogHelper.h"
+#include "app/SingletonSlot.h"
 #include "voice/AudioPlayer.h"
 #include "voice/SdlAudioPlayer.h"
 #include "voice/ShieldOthers.h"
 
 namespace {
-PlayHelper* s_instance = nullptr;
+SingletonSlot<PlayHelper> s_slot;
 
 PlayHelper::PlayerFactory& Factory() {
     static PlayHelper::PlayerFactory factory;
@@ -17,23 +18,22 @@ PlayHelper::PlayerFactory& Factory() {
 }  // namespace
 
 PlayHelper* PlayHelper::GetInstance() {
-    if (s_instance == nullptr) {
+    return s_slot.GetOrCreate([]() -> PlayHelper* {
         try {
-            s_instance = new PlayHelper();
+            return new PlayHelper();
         } catch (...) {
             LogHelper::GetInstance()->Error("发生异常 PlayHelper::GetInstance");
+            return nullptr;
         }
-    }
-    return s_instance;
+    });
 }
 
 PlayHelper* PlayHelper::Peek() {
-    return s_instance;
+    return s_slot.Peek();
 }
 
 void PlayHelper::Destroy() {
-    delete s_instance;
-    s_instance = nullptr;
+    s_slot.Destroy();
 }
 
 void PlayHelper::SetPlayerFactory(PlayerFactory factory) {

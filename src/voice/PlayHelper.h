@@ -47,6 +47,9 @@ public:
     PlayHelper& operator=(const PlayHelper&) = delete;
 
 private:
+    // Its one instance is made and released there.
+    template <class>
+    friend class SingletonSlot;
     PlayHelper();
     ~PlayHelper();
     // The player's end callback, on the player's own thread; `serial` names the
