@@ -13,56 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "voice/MessageCodes.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kClipDir = std::string(VOICE_SOURCE_DIR) + "/audio/clips";
 
-// Every clip an announcement can name: the prefixes, the products, the digits
-// and units, the fixed comma-form and dot-form events, promotions, meal time.
-const std::vector<std::string> kNamedClips = {"提示音.wav",
-                                              "提示音b.wav",
-                                              "提示音2.wav",
-                                              "哇哦.mp3",
-                                              "工作人员请注意.wav",
-                                              "号机已购买商品请网管尽快送到.wav",
-                                              "号机已在线付款充值网费请及时处理.wav",
-                                              "英雄联盟特权.mp3",
-                                              "吃鸡特权.mp3",
-                                              "号机已购买商品请尽快送到.wav",
-                                              "号机已充值网费请及时处理.wav",
-                                              "号机已在线付款购买商品请尽快送到.wav",
-                                              "0.wav",
-                                              "1.wav",
-                                              "2.wav",
-                                              "3.wav",
-                                              "4.wav",
-                                              "5.wav",
-                                              "6.wav",
-                                              "7.wav",
-                                              "8.wav",
-                                              "9.wav",
-                                              "十.wav",
-                                              "百.wav",
-                                              "千.wav",
-                                              "wxts.mp3",
-                                              "用餐时间.mp3",
-                                              "号机需要服务员帮助.mp3",
-                                              "号机需要保洁员帮助.mp3",
-                                              "号机需要技术员帮助.mp3",
-                                              "号机已下机请保洁员及时清理桌面.wav",
-                                              "促销开始.mp3",
-                                              "结束1.mp3",
-                                              "结束2.mp3",
-                                              "cashPay.wav",
-                                              "onlinePay.wav",
-                                              "waiter.wav",
-                                              "callAdmin.wav",
-                                              "quick.wav",
-                                              "placeorder.wav",
-                                              "buyOther.wav",
-                                              "payOther.wav"};
+// Every clip an announcement can name, from the table the composition reads.
+const std::vector<std::string> kNamedClips = BuiltInClips();
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
