@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -168,6 +169,7 @@ void LinkChecker::Stop() {
 }
 
 void LinkChecker::Run(std::string address, uint32_t port, Report report) {
+    pthread_setname_np(pthread_self(), "voice-link");
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stop) {
         lock.unlock();

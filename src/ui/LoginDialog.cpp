@@ -5,6 +5,7 @@
 #include "app/Helpers.h"
 #include "app/LogHelper.h"
 #include "app/LoginRecord.h"
+#include "app/MainThread.h"
 #include "link/SocketHelper.h"
 #include "ui/MsgDialog.h"
 #include "ui/SkinControls.h"
@@ -13,6 +14,8 @@
 #include <QKeyEvent>
 #include <QStackedWidget>
 #include <QTimer>
+
+#include <pthread.h>
 
 #include <stdexcept>
 #include <system_error>
@@ -201,6 +204,7 @@ void LoginDialog::TryAutoLogin() {
 }
 
 void LoginDialog::RunJob(LoginJob& job, WaitDialog* wait) {
+    pthread_setname_np(pthread_self(), "voice-login");
     int result = kRequestFailed;
     try {
         std::string answer;
@@ -229,6 +233,7 @@ void LoginDialog::RunJob(LoginJob& job, WaitDialog* wait) {
 void LoginDialog::StartLogin(const std::string& userName, const std::string& password,
                              const std::string& port, int loginType,
                              const std::string& staffAccount) {
+    AssertMainThread();
     if (m_loginBtn) {
         m_loginBtn->setEnabled(false);
     }
