@@ -1,12 +1,16 @@
 // The program's entry point: one copy at a time, the audio pack, the toolkit,
 // the login window, then the main window's loop for as long as the program
-// lives, and the services taken down in a fixed order.
+// lives, and the services taken down in a fixed order. The whole life of the
+// process reads top to bottom in main().
 
+#include "api/LoginResult.h"
 #include "app/CrashHandler.h"
 #include "app/Helpers.h"
 #include "app/IniHelper.h"
 #include "app/LogHelper.h"
+#include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
+#include "app/VoiceServices.h"
 #include "link/FileLimit.h"
 #include "link/SocketHelper.h"
 #include "ui/LoginDialog.h"
@@ -17,10 +21,7 @@
 
 #include <QApplication>
 #include <QPointer>
-#include <QSocketNotifier>
 
-#include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
 #include <csignal>
@@ -30,30 +31,6 @@
 #include <string>
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-// Only a write: the main loop reads the pipe and leaves the way the tray's
-// "退出" does, so settings are saved and threads joined.
-void OnQuitSignal(int) {
-    const char byte = 1;
-    const ssize_t written = write(g_signalPipe[1], &byte, 1);
-    (void)written;
-}
-
-bool InstallQuitSignals() {
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) {
-        return false;
-    }
-    fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK);
-    struct sigaction action {};
-    action.sa_handler = OnQuitSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    return true;
-}
 
 // Settings, saved login, logs, crash records and clips all live beside the
 // program: in a folder it cannot write, each of them would fail on its own
@@ -71,6 +48,62 @@ bool ProgramDirWritable(std::string& why) {
     return true;
 }
 
+// A second copy tells the first and leaves; it starts, reads and writes nothing else.
+int RunAsSecondCopy(SingleInstance& instance) {
+    instance.NotifyRunning();
+    if (LogHelper* log = LogHelper::GetInstance()) {
+        log->Error("The program is already running.");
+    }
+    LogHelper::Destroy();
+    RemoveCrashHandler();
+    return 0;
+}
+
+// Every path the program uses is absolute; the folder matters to the programs
+// it starts (the updater) and to anyone reading a core file.
+void EnterProgramDir() {
+    const std::string dir = WideToUtf8(GetModuleDir());
+    if (!dir.empty() && chdir(dir.c_str()) != 0) {
+        LogHelper::GetInstance()->Error("无法进入程序目录: " + dir);
+    }
+}
+
+// Which window a quit signal closes: whichever is open.
+struct OpenWindows {
+    QPointer<LoginDialog> login;
+    QPointer<MainFrame> frame;
+    bool quitRequested = false;
+
+    void Quit() {
+        quitRequested = true;
+        if (frame) {
+            frame->OnMenuExit();
+        } else if (login) {
+            login->RequestQuit();
+        }
+    }
+};
+
+// The login window's close code: 1 when logged in.
+int RunLogin(OpenWindows& windows) {
+    LogHelper::GetInstance()->Info("Voice " + GetAppVersion() +
+                                   " started, showing the login window.");
+    LoginDialog dialog;
+    windows.login = &dialog;
+    dialog.Create(nullptr, QStringLiteral("登录"));
+    dialog.CenterWindow();
+    return dialog.ShowModal();
+}
+
+void RunMainWindow(VoiceServices& services, OpenWindows& windows) {
+    MainFrame mainFrame(services);
+    windows.frame = &mainFrame;
+    mainFrame.Create(nullptr, QStringLiteral("Tallix语音端"));
+    mainFrame.CenterWindow();
+    mainFrame.ShowModal();
+}
+
+// In the reverse order of their creation in main(); one never made is skipped.
 void ShutDownServices() {
     PlayHelper::Destroy();
     SocketHelper::Destroy();
@@ -94,68 +127,33 @@ int main(int argc, char* argv[]) {
 
     SingleInstance instance;
     if (!instance.Acquire()) {
-        instance.NotifyRunning();
-        if (LogHelper* log = LogHelper::GetInstance()) {
-            log->Error("The program is already running.");
-        }
-        LogHelper::Destroy();
-        RemoveCrashHandler();
-        return 0;
+        return RunAsSecondCopy(instance);
     }
 
     // The settings are read once, up front: the debug switch governs the log
     // from the first line on, and shutdown always writes volume and shield back.
     IniHelper::GetInstance();
+    LogHelper::GetInstance();
+    LoginResult::GetInstance();
     UnpackAudioPack();
 
     QApplication app(argc, argv);
-    // Every path the program uses is absolute; the folder matters to the
-    // programs it starts (the updater) and to anyone reading a core file.
-    const std::string dir = WideToUtf8(GetModuleDir());
-    if (!dir.empty() && chdir(dir.c_str()) != 0) {
-        LogHelper::GetInstance()->Error("无法进入程序目录: " + dir);
-    }
+    EnterProgramDir();
     SetUpToolkit();
+    // The login reserves the port on it; the main window listens on it.
+    SocketHelper::GetInstance();
 
-    QPointer<LoginDialog> login;
-    QPointer<MainFrame> frame;
-    bool quitRequested = false;
-    std::unique_ptr<QSocketNotifier> quitNotifier;
-    if (InstallQuitSignals()) {
-        quitNotifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(quitNotifier.get(), &QSocketNotifier::activated, [&] {
-            char buffer[16];
-            while (read(g_signalPipe[0], buffer, sizeof buffer) == sizeof buffer) {
-            }
-            quitRequested = true;
-            if (frame) {
-                frame->OnMenuExit();
-            } else if (login) {
-                login->RequestQuit();
-            }
-        });
-    }
-
-    int result = 0;
+    OpenWindows windows;
     {
-        LogHelper::GetInstance()->Info("Voice " + GetAppVersion() +
-                                       " started, showing the login window.");
-        LoginDialog dialog;
-        login = &dialog;
-        dialog.Create(nullptr, QStringLiteral("登录"));
-        dialog.CenterWindow();
-        result = dialog.ShowModal();
+        QuitSignals quitSignals([&windows] { windows.Quit(); });
+        if (RunLogin(windows) == 1 && !windows.quitRequested) {
+            PlayHelper::GetInstance();
+            VoiceServices services;
+            RunMainWindow(services, windows);
+            // Its threads are joined before the singletons they use go away.
+            services.Stop();
+        }
     }
-    if (result == 1 && !quitRequested) {
-        MainFrame mainFrame;
-        frame = &mainFrame;
-        mainFrame.Create(nullptr, QStringLiteral("Tallix语音端"));
-        mainFrame.CenterWindow();
-        mainFrame.ShowModal();
-        // Leaving this scope stops the play thread and the link check before
-        // the services they use go away.
-    }
-    quitNotifier.reset();
 
     ShutDownServices();
     RemoveCrashHandler();
