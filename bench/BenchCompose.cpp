@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "BenchProgramDir.h"
+#include "app/VoiceServices.h"
 #include "link/CashierMessage.h"
 #include "voice/AnnouncementComposer.h"
 
@@ -21,12 +22,7 @@ const std::vector<std::string> kMix = {
 int64_t g_clips = 0;
 
 void Compose(AnnouncementComposer& composer, const std::string& text) {
-    const CashierMessage m = CutCashierMessage(CashierText(text));
-    if (m.form == CashierMessage::Form::Comma) {
-        composer.ComposeCommaMessage(m.subject, m.code);
-    } else if (m.form == CashierMessage::Form::Dot) {
-        composer.ComposeDotMessage(m.subject, m.detail, m.code);
-    }
+    VoiceServices::Compose(composer, CutCashierMessage(CashierText(text)));
 }
 
 void BM_ComposeMix(benchmark::State& state) {
@@ -35,7 +31,6 @@ void BM_ComposeMix(benchmark::State& state) {
         ++announcements;
         g_clips += static_cast<int64_t>(a.size());
     });
-    composer.BuildPrefixTable();
     size_t i = 0;
     for (auto _ : state) {
         Compose(composer, kMix[i]);
@@ -50,7 +45,6 @@ BENCHMARK(BM_ComposeMix);
 void BM_ComposeOne(benchmark::State& state) {
     const std::string& text = kMix[static_cast<size_t>(state.range(0))];
     AnnouncementComposer composer([](const Announcement& a) { benchmark::DoNotOptimize(a); });
-    composer.BuildPrefixTable();
     for (auto _ : state)
         Compose(composer, text);
     state.SetLabel(text);

@@ -1,10 +1,10 @@
 // The voice side's cashier link on its own, for the load tool: the real
-// SocketHelper and MessageReader on the Qt event loop, as in the main window,
-// with the composer handing announcements either to a counter ("count") or to
-// the real play queue without a play thread ("queue"), or to the play queue with
-// the program's background services running as after login ("services": the
-// play thread polling every 100 ms and the link check probing this very port
-// every 10 s), for the resource figures.
+// SocketHelper and MessageReader on the Qt event loop, as in the program, with
+// the composer handing announcements either to a counter ("count") or to the
+// real play queue without a play thread ("queue"), or the program's own
+// VoiceServices as after login ("services": the play thread polling every
+// 100 ms and the link check probing this very port every 10 s), for the
+// resource figures.
 //
 //   link_server PORT [count|queue|services]   ends on SIGINT/SIGTERM, printing the totals
 #include <QCoreApplication>
@@ -14,14 +14,16 @@
 #include <cstdlib>
 #include <string>
 
+#include <memory>
+
 #include "BenchProgramDir.h"
+#include "api/LoginResult.h"
 #include "app/Helpers.h"
-#include "link/LinkChecker.h"
+#include "app/VoiceServices.h"
 #include "link/MessageReader.h"
 #include "link/SocketHelper.h"
 #include "voice/AnnouncementComposer.h"
 #include "voice/PlayHelper.h"
-#include "voice/PlayThread.h"
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
@@ -47,35 +49,46 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, OnSignal);
 
     long announced = 0;
-    AnnouncementComposer::Sink sink;
-    if (mode == "count") {
-        sink = [&](const Announcement&) { ++announced; };
-    } else {
-        PlayHelper* play = PlayHelper::GetInstance();
-        sink = [&announced, play](const Announcement& a) {
-            ++announced;
-            if (play)
-                play->Enqueue(a);
-        };
-    }
-    AnnouncementComposer composer(sink);
-    composer.BuildPrefixTable();
-    MessageReader reader(composer);
-
+    long probes = 0;
     std::wstring error;
     SocketHelper* link = SocketHelper::GetInstance();
-    if (!link->BindPort(port, error) ||
-        !link->StartListening([&](int fd) { return reader.OnSocketRead(fd); })) {
+    if (!link->BindPort(port, error)) {
         std::fprintf(stderr, "link_server: cannot listen on %d: %s\n", port,
                      WideToUtf8(error).c_str());
         return 1;
     }
-    PlayThread playThread;
-    LinkChecker linkCheck;
-    long probes = 0;
+    std::unique_ptr<VoiceServices> services;
+    std::unique_ptr<AnnouncementComposer> composer;
+    std::unique_ptr<MessageReader> reader;
+    bool listening = false;
     if (mode == "services") {
-        playThread.Start();
-        linkCheck.Start("127.0.0.1", static_cast<uint32_t>(port), [&probes](bool) { ++probes; });
+        PlayHelper::GetInstance();
+        LoginResult::GetInstance()->serviceIp = "127.0.0.1";
+        LoginResult::GetInstance()->servicePort = static_cast<uint32_t>(port);
+        services = std::make_unique<VoiceServices>();
+        QObject::connect(services.get(), &VoiceServices::LinkStateChanged,
+                         [&probes](bool) { ++probes; });
+        listening = services->Start();
+    } else {
+        AnnouncementComposer::Sink sink;
+        if (mode == "count") {
+            sink = [&](const Announcement&) { ++announced; };
+        } else {
+            PlayHelper* play = PlayHelper::GetInstance();
+            sink = [&announced, play](const Announcement& a) {
+                ++announced;
+                if (play)
+                    play->Enqueue(a);
+            };
+        }
+        composer = std::make_unique<AnnouncementComposer>(sink);
+        reader = std::make_unique<MessageReader>(
+            [&](const CashierMessage& m) { VoiceServices::Compose(*composer, m); });
+        listening = link->StartListening([&](int fd) { return reader->OnSocketRead(fd); });
+    }
+    if (!listening) {
+        std::fprintf(stderr, "link_server: cannot listen on %d\n", port);
+        return 1;
     }
     std::printf("listening %d\n", port);
     std::fflush(stdout);
@@ -107,12 +120,19 @@ int main(int argc, char** argv) {
     }
     app.exec();
 
-    linkCheck.Stop();
-    playThread.Stop();
+    if (services) {
+        services->Stop();
+    }
     const size_t queued = PlayHelper::Peek() ? PlayHelper::Peek()->QueueLength() : 0;
-    std::printf("announced=%ld queued=%zu link_probes=%ld\n", announced, queued, probes);
-    SocketHelper::Destroy();
+    if (services) {
+        // The program's own sink feeds the queue; what was announced is what it took.
+        std::printf("queued=%zu link_probes=%ld\n", queued, probes);
+    } else {
+        std::printf("announced=%ld queued=%zu\n", announced, queued);
+    }
+    services.reset();
     PlayHelper::Destroy();
+    SocketHelper::Destroy();
     RemoveBenchProgramDir();
     return 0;
 }

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "BenchProgramDir.h"
+#include "app/VoiceServices.h"
 #include "link/MessageReader.h"
 #include "link/SocketHelper.h"
 #include "voice/AnnouncementComposer.h"
@@ -195,7 +196,6 @@ int main(int argc, char** argv) {
     Announcement clips;
     {
         AnnouncementComposer learn([&](const Announcement& a) { clips = a; });
-        learn.BuildPrefixTable();
         learn.ComposeCommaMessage("12", "101");
     }
     if (clips.empty()) {
@@ -224,9 +224,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     PlayHelper* play = PlayHelper::GetInstance();
-    AnnouncementComposer composer;  // queues with PlayHelper, as the program does
-    composer.BuildPrefixTable();
-    MessageReader reader(composer);
+    // Queues with PlayHelper, as the program does.
+    AnnouncementComposer composer(VoiceServices::QueueForPlay);
+    MessageReader reader([&](const CashierMessage& m) { VoiceServices::Compose(composer, m); });
     SocketHelper* link = SocketHelper::GetInstance();
     std::wstring bindError;
     int port = 0;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FuzzProgramDir.h"
+#include "app/VoiceServices.h"
 #include "link/MessageReader.h"
 #include "voice/AnnouncementComposer.h"
 
@@ -43,8 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     static std::vector<Announcement> queued;
     static AnnouncementComposer composer([](const Announcement& a) { queued.push_back(a); });
-    static bool prefixes = (composer.BuildPrefixTable(), true);
-    (void)prefixes;
     queued.clear();
 
     int sv[2];
@@ -52,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         abort();
     if (write(sv[1], data, size) != static_cast<ssize_t>(size))
         abort();
-    MessageReader reader(composer);
+    MessageReader reader([](const CashierMessage& m) { VoiceServices::Compose(composer, m); });
     int pending = 0;
     while (ioctl(sv[0], FIONREAD, &pending) == 0 && pending > 0) {
         if (!reader.OnSocketRead(sv[0]))

@@ -6,8 +6,6 @@
 #include <string_view>
 
 #include "app/LogHelper.h"
-#include "link/CashierMessage.h"
-#include "voice/AnnouncementComposer.h"
 
 namespace {
 // One message is what one receive returns; longer transmissions come as
@@ -47,15 +45,8 @@ bool MessageReader::OnSocketRead(int fd) {
             CashierText(std::string_view(buffer, static_cast<size_t>(received)));
         LogHelper::GetInstance()->Debug(std::string(text));
         const CashierMessage message = CutCashierMessage(text);
-        switch (message.form) {
-            case CashierMessage::Form::Comma:
-                m_composer.ComposeCommaMessage(message.subject, message.code);
-                break;
-            case CashierMessage::Form::Dot:
-                m_composer.ComposeDotMessage(message.subject, message.detail, message.code);
-                break;
-            case CashierMessage::Form::Ignored:
-                break;
+        if (message.form != CashierMessage::Form::Ignored && m_onMessage) {
+            m_onMessage(message);
         }
     } catch (...) {
         LogHelper::GetInstance()->Error("发生异常 MainFrame::OnSocketRead");

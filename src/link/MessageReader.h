@@ -1,15 +1,20 @@
 #pragma once
 
-class AnnouncementComposer;
+#include <functional>
+
+#include "link/CashierMessage.h"
 
 // Reads one cashier message from a connection, answers "OK" before anything
-// else, cuts it and hands it to the composer.
+// else, cuts it and hands it on; what becomes of it is the owner's business.
 class MessageReader {
 public:
-    explicit MessageReader(AnnouncementComposer& composer) : m_composer(composer) {}
+    // Receives each message that has a usable shape, on the reading thread.
+    using Handler = std::function<void(const CashierMessage&)>;
+
+    explicit MessageReader(Handler onMessage) : m_onMessage(std::move(onMessage)) {}
     // False when the connection must be closed (peer gone, reply failed).
     bool OnSocketRead(int fd);
 
 private:
-    AnnouncementComposer& m_composer;
+    Handler m_onMessage;
 };

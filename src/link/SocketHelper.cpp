@@ -14,10 +14,12 @@
 #include <string>
 
 #include "app/LogHelper.h"
+#include "app/MainThread.h"
+#include "app/SingletonSlot.h"
 
 namespace {
 
-SocketHelper* s_instance = nullptr;
+SingletonSlot<SocketHelper> s_slot;
 
 const wchar_t* const kCreateFailed = L"创建监听SOCKET出错。";
 const wchar_t* const kPortTaken = L"端口被占用，请更换其它端口。";
@@ -299,23 +301,22 @@ void SocketHelper::Impl::OnClientReady(int fd) {
 }
 
 SocketHelper* SocketHelper::GetInstance() {
-    if (s_instance == nullptr) {
+    return s_slot.GetOrCreate([]() -> SocketHelper* {
         try {
-            s_instance = new SocketHelper();
+            return new SocketHelper();
         } catch (...) {
             LogHelper::GetInstance()->Error("发生异常 SocketHelper::GetInstance.");
+            return nullptr;
         }
-    }
-    return s_instance;
+    });
 }
 
 SocketHelper* SocketHelper::Peek() {
-    return s_instance;
+    return s_slot.Peek();
 }
 
 void SocketHelper::Destroy() {
-    delete s_instance;
-    s_instance = nullptr;
+    s_slot.Destroy();
 }
 
 SocketHelper::SocketHelper() : m_impl(std::make_unique<Impl>()) {}
@@ -323,6 +324,7 @@ SocketHelper::SocketHelper() : m_impl(std::make_unique<Impl>()) {}
 SocketHelper::~SocketHelper() = default;
 
 bool SocketHelper::BindPort(int port, std::wstring& error) {
+    AssertMainThread();
     // A second login attempt binds the same port again: the socket of the
     // first attempt is let go first, or the bind would find the port taken.
     m_impl->CloseListening();
@@ -343,6 +345,7 @@ bool SocketHelper::BindPort(int port, std::wstring& error) {
 }
 
 bool SocketHelper::StartListening(ReadHandler onRead) {
+    AssertMainThread();
     if (!onRead || m_impl->listenFd < 0) {
         return false;
     }
@@ -359,6 +362,7 @@ bool SocketHelper::StartListening(ReadHandler onRead) {
 }
 
 void SocketHelper::StopListening() {
+    AssertMainThread();
     m_impl->CloseListening();
     m_impl->CloseClients();
     m_impl->port = 0;

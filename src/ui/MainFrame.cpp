@@ -1,18 +1,15 @@
 #include "ui/MainFrame.h"
 #include "ui/WindowHelpers.h"
 
-#include "api/LoginResult.h"
-#include "api/UpdateApi.h"
-#include "app/Helpers.h"
 #include "app/IniHelper.h"
 #include "app/LogHelper.h"
-#include "link/SocketHelper.h"
+#include "app/MainThread.h"
+#include "app/VoiceServices.h"
 #include "ui/MsgDialog.h"
 #include "ui/SetDialog.h"
 #include "ui/SkinArchive.h"
 #include "ui/SkinBuilder.h"
 #include "ui/SkinControls.h"
-#include "voice/PlayHelper.h"
 
 #include <QCloseEvent>
 #include <QCursor>
@@ -22,12 +19,8 @@
 
 #include <algorithm>
 
-MainFrame::MainFrame() {
-    m_servicesTimer.setSingleShot(true);
-    m_servicesTimer.setInterval(kServicesDelayMs);
-    connect(&m_servicesTimer, &QTimer::timeout, this, [this] { OnTimer(1); });
-    m_updateTimer.setInterval(kUpdateIntervalMs);
-    connect(&m_updateTimer, &QTimer::timeout, this, [this] { OnTimer(2); });
+MainFrame::MainFrame(VoiceServices& services) : m_services(services) {
+    connect(&m_services, &VoiceServices::LinkStateChanged, this, &MainFrame::OnLinkState);
 }
 
 MainFrame::~MainFrame() {
@@ -36,7 +29,6 @@ MainFrame::~MainFrame() {
 
 void MainFrame::InitWindow() {
     try {
-        m_composer.BuildPrefixTable();
         m_logo = FindControl<SkinLabel>(QStringLiteral("logo"));
         m_title = FindControl<QLabel>(QStringLiteral("labelTitle"));
         m_volume = FindControl<SkinSlider>(QStringLiteral("slider_Volume"));
@@ -51,12 +43,8 @@ void MainFrame::InitWindow() {
         OnLinkState(false);
 
         IniHelper* ini = IniHelper::GetInstance();
-        // A hand-edited file may hold any number; the slider and the player
-        // both work on 0..100.
+        // A hand-edited file may hold any number; the slider works on 0..100.
         const int volume = std::clamp(ini->Settings().volume, 0, 100);
-        if (PlayHelper* player = PlayHelper::GetInstance()) {
-            player->SetVolume(static_cast<unsigned>(volume));
-        }
         if (m_logo) {
             m_logo->setBkImage(QStringLiteral("UI\\logo_qb.png"));
         }
@@ -73,12 +61,7 @@ void MainFrame::InitWindow() {
         }
         CreateTray();
 
-        SocketHelper* socket = SocketHelper::GetInstance();
-        if (socket &&
-            socket->StartListening([this](int fd) { return m_reader.OnSocketRead(fd); })) {
-            m_listening = true;
-            m_servicesTimer.start();
-            m_updateTimer.start();
+        if (m_services.Start()) {
             return;
         }
         // Told once the window is up, from the main loop, then the program ends.
@@ -167,10 +150,7 @@ void MainFrame::OnVolumeChange() {
             return;
         }
         const int volume = m_volume->value();
-        IniHelper::GetInstance()->SetVolume(volume);
-        if (PlayHelper* player = PlayHelper::GetInstance()) {
-            player->SetVolume(static_cast<unsigned>(volume));
-        }
+        m_services.SetVolume(volume);
         if (m_volumeLabel) {
             m_volumeLabel->setText(QString::number(volume));
         }
@@ -181,10 +161,8 @@ void MainFrame::OnVolumeChange() {
 
 void MainFrame::OnShieldChange() {
     try {
-        IniHelper* ini = IniHelper::GetInstance();
         // The box has already toggled when the click arrives: its state is the new value.
-        ini->Settings().shield = m_shield && m_shield->isChecked();
-        ini->SaveShield();
+        m_services.SetShield(m_shield && m_shield->isChecked());
     } catch (...) {
         LogError("异常发生  MainFrame::OnShieldChange");
     }
@@ -266,15 +244,12 @@ void MainFrame::OnMenuExit() {
     }
 }
 
-void MainFrame::OnTimer(int id) {
-    if (id == 1) {
-        StartServices();
-    } else if (id == 2) {
-        LaunchUpdater(m_updateUrl);
-    }
+bool MainFrame::ServicesStarted() const {
+    return m_services.Started();
 }
 
 void MainFrame::OnLinkState(bool reachable) {
+    AssertMainThread();
     if (m_noLink) {
         m_noLink->setVisible(!reachable);
     }
@@ -283,45 +258,8 @@ void MainFrame::OnLinkState(bool reachable) {
     }
 }
 
-void MainFrame::StartServices() {
-    m_servicesTimer.stop();
-    if (m_servicesStarted || IsClosed()) {
-        return;
-    }
-    m_servicesStarted = true;
-    try {
-        std::string answer;
-        if (RequestUpdateUrl(answer) && !answer.empty()) {
-            m_updateUrl = Utf8ToWide(answer);
-            LaunchUpdater(m_updateUrl);
-        }
-        m_playThread.Start();
-        const LoginResult* login = LoginResult::GetInstance();
-        if (!login->serviceIp.empty() && login->servicePort != 0) {
-            m_linkChecker.Start(login->serviceIp, login->servicePort, [this](bool reachable) {
-                // Called on the link-check thread; the display belongs to this one.
-                QMetaObject::invokeMethod(
-                    this, [this, reachable] { OnLinkState(reachable); }, Qt::QueuedConnection);
-            });
-        } else {
-            LogError("获取语音端信息出错，未开启检测线程");
-        }
-    } catch (...) {
-        LogError("异常发生  MainFrame::StartServices");
-    }
-}
-
 void MainFrame::StopServices() {
-    m_servicesTimer.stop();
-    m_updateTimer.stop();
-    m_playThread.Stop();
-    m_linkChecker.Stop();
-    if (m_listening) {
-        m_listening = false;
-        if (SocketHelper* socket = SocketHelper::Peek()) {
-            socket->StopListening();
-        }
-    }
+    m_services.Stop();
     if (m_tray) {
         m_tray->hide();
     }

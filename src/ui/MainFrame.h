@@ -1,16 +1,9 @@
 #pragma once
 
-#include "link/LinkChecker.h"
-#include "link/MessageReader.h"
 #include "ui/SetDialog.h"
 #include "ui/WindowImplBase.h"
-#include "voice/AnnouncementComposer.h"
-#include "voice/PlayThread.h"
 
 #include <QPointer>
-#include <QTimer>
-
-#include <string>
 
 class QMenu;
 class QSystemTrayIcon;
@@ -19,25 +12,22 @@ class SkinCheckBox;
 class SkinLabel;
 class SkinSlider;
 class QLabel;
+class VoiceServices;
 
 // The program's window while it runs: link display, volume and shield switch,
-// the settings button, the tray icon. It owns the listening socket's handler
-// and the background services (play thread, link check, update timer); closing
-// it ends the program.
+// the settings button, the tray icon. It shows what the voice services report
+// and forwards the user's volume and shield to them; it starts them when it
+// opens and stops them when it closes, and closing it ends the program.
 // Close codes: 1 the user left (tray "退出", logout), 2 listening failed.
 class MainFrame : public WindowImplBase {
     Q_OBJECT
 public:
-    static constexpr int kServicesDelayMs = 100;
-    static constexpr int kUpdateIntervalMs = 6 * 60 * 60 * 1000;
-
-    MainFrame();
+    explicit MainFrame(VoiceServices& services);
     ~MainFrame() override;
 
     QString GetWindowClassName() const override { return QStringLiteral("MainFrame"); }
     QString GetSkinFile() const override { return QStringLiteral("Xmls\\MainFrame.xml"); }
 
-    void OnTimer(int id);
     void OnMenuClick(const QString& name);
     void OnMenuShow();
     void OnMenuExit();
@@ -47,8 +37,7 @@ public:
     // For the shell and tests: the tray menu and the settings window while open.
     QMenu* TrayMenu() const { return m_menu; }
     SetDialog* OpenSetDialog() const { return m_setDialog; }
-    bool ServicesStarted() const { return m_servicesStarted; }
-    const std::wstring& UpdateUrl() const { return m_updateUrl; }
+    bool ServicesStarted() const;
 
 protected:
     void InitWindow() override;
@@ -57,7 +46,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void StartServices();
     void StopServices();
     void OnVolumeChange();
     void OnShieldChange();
@@ -74,15 +62,7 @@ private:
     QWidget* m_noLink = nullptr;
     QWidget* m_linked = nullptr;
 
-    AnnouncementComposer m_composer;
-    MessageReader m_reader{m_composer};
-    PlayThread m_playThread;
-    LinkChecker m_linkChecker;
-    QTimer m_servicesTimer;
-    QTimer m_updateTimer;
-    std::wstring m_updateUrl;
-    bool m_servicesStarted = false;
-    bool m_listening = false;
+    VoiceServices& m_services;
 
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_menu = nullptr;

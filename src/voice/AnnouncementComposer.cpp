@@ -4,34 +4,12 @@
 
 #include <string_view>
 
-#include "api/BaseUrl.h"
-#include "api/HttpClient.h"
 #include "app/Helpers.h"
-#include "app/IniHelper.h"
 #include "app/LogHelper.h"
-#include "voice/PlayHelper.h"
+#include "app/MainThread.h"
+#include "voice/MessageCodes.h"
 
 namespace {
-
-const char* const kStaff = "工作人员请注意.wav";
-const char* const kChime = "提示音.wav";
-const char* const kChimeB = "提示音b.wav";
-const char* const kChime2 = "提示音2.wav";
-
-// Code -> the one clip that names a product or recharge event after the seat.
-const std::map<std::string, std::string>& ProductTable() {
-    static const std::map<std::string, std::string> table = {
-        {"0", "号机已购买商品请网管尽快送到.wav"},
-        {"1", "号机已在线付款充值网费请及时处理.wav"},
-        {"2", "英雄联盟特权.mp3"},
-        {"3", "吃鸡特权.mp3"},
-        {"5", "号机已购买商品请尽快送到.wav"},
-        {"6", "号机已充值网费请及时处理.wav"},
-        {"7", "号机已在线付款购买商品请尽快送到.wav"},
-        {"8", "号机已在线付款充值网费请及时处理.wav"},
-    };
-    return table;
-}
 
 bool IsSeat(const std::string& seat) {
     if (seat.empty()) {
@@ -104,43 +82,11 @@ std::string Printable(const std::string& text) {
 
 }  // namespace
 
-AnnouncementComposer::AnnouncementComposer(Sink sink) : m_sink(std::move(sink)) {
-    // The table is fixed data; filling it here means a composer is never used
-    // half built, and the main window's own call just fills it again.
-    BuildPrefixTable();
-}
-
-void AnnouncementComposer::BuildPrefixTable() {
-    m_prefixTable = {
-        {"101", {kStaff}},
-        {"102", {kStaff}},
-        {"103", {kStaff}},
-        {"104", {kStaff}},
-        {"0", {kChime, kStaff}},
-        {"1", {kChimeB, kStaff}},
-        {"2", {kChime2, "哇哦.mp3"}},
-        {"3", {kChime2}},
-        {"5", {kChime, kStaff}},
-        {"6", {kChimeB, kStaff}},
-        {"7", {kChime, kStaff}},
-        {"8", {kChimeB, kStaff}},
-    };
-}
+AnnouncementComposer::AnnouncementComposer(Sink sink, WxOpen wxOpen, FetchClip fetchClip)
+    : m_sink(std::move(sink)), m_wxOpen(std::move(wxOpen)), m_fetchClip(std::move(fetchClip)) {}
 
 std::string AnnouncementComposer::DigitClip(int value) {
-    if (value >= 0 && value <= 9) {
-        return std::to_string(value) + ".wav";
-    }
-    switch (value) {
-        case 10:
-            return "十.wav";
-        case 100:
-            return "百.wav";
-        case 1000:
-            return "千.wav";
-        default:
-            return {};
-    }
+    return NumberClip(value);
 }
 
 void AnnouncementComposer::ReadNumber(const std::vector<int>& digits, Announcement& list) {
@@ -183,8 +129,8 @@ bool AnnouncementComposer::ComposeSeat(const std::string& key, const std::string
             }
         }
     }
-    if (const auto prefix = m_prefixTable.find(key); prefix != m_prefixTable.end()) {
-        list.insert(list.end(), prefix->second.begin(), prefix->second.end());
+    if (const MessageCode* row = FindMessageCode(key)) {
+        list.insert(list.end(), row->prefix.begin(), row->prefix.end());
     }
     if (!digits.empty()) {
         ReadNumber(digits, list);
@@ -194,185 +140,102 @@ bool AnnouncementComposer::ComposeSeat(const std::string& key, const std::string
 
 void AnnouncementComposer::ComposeCommaMessage(const std::string& subject,
                                                const std::string& code) {
-    Announcement list;
+    AssertMainThread();
     if (subject == "2000") {
         return;
     }
     if (code == "200") {
-        HandleCustomClip(subject, list);
-    } else if (code == "99") {
-        HandlePromotion(subject, list);
-    } else if (code == "130") {
-        list.push_back("wxts.mp3");
-    } else if (code == "98") {
-        list = {kChime, "用餐时间.mp3"};
-    } else if (code == "101") {
-        ComposeSeatEvent(code, subject, "号机需要服务员帮助.mp3", list);
-    } else if (code == "102") {
-        ComposeSeatEvent(code, subject, "号机需要保洁员帮助.mp3", list);
-    } else if (code == "103") {
-        ComposeSeatEvent(code, subject, "号机需要技术员帮助.mp3", list);
-    } else if (code == "104") {
-        // Logged-off notices only go out while the store has the feature on.
-        if (IniHelper::GetInstance()->Settings().wxOpen) {
-            ComposeSeatEvent(code, subject, "号机已下机请保洁员及时清理桌面.wav", list);
-        }
-    } else if (code == "download") {
+        HandleCustomClip(subject);
         return;
-    } else {
-        HandleProduct(code, subject, list);
     }
+    Announcement list;
+    if (code == "99") {
+        for (const Promotion& promotion : Promotions()) {
+            if (promotion.subject == subject) {
+                list = promotion.clips;
+            }
+        }
+        Queue(list);
+        return;
+    }
+    const MessageCode* row = FindMessageCode(code);
+    if (row == nullptr || row->commaEvent.empty()) {
+        return;
+    }
+    // Logged-off notices only go out while the store has the feature on.
+    if (row->needsWxOpen && !(m_wxOpen && m_wxOpen())) {
+        return;
+    }
+    if (row->readsSeat && !ComposeSeat(code, subject, list)) {
+        return;
+    }
+    list.insert(list.end(), row->commaEvent.begin(), row->commaEvent.end());
     Queue(list);
 }
 
 void AnnouncementComposer::ComposeDotMessage(const std::string& subject, const std::string& detail,
                                              const std::string& code) {
-    static const char* const kDotCodes[] = {"6", "7", "8", "9", "10", "11"};
-    bool known = false;
-    for (const char* c : kDotCodes) {
-        known = known || code == c;
-    }
-    if (!known) {
+    AssertMainThread();
+    const MessageCode* row = FindMessageCode(code);
+    if (row == nullptr || row->dotName.empty()) {
         return;
     }
     Announcement list;
-    if (!ComposeSeat(code, subject, list)) {
+    if (row->readsSeat && !ComposeSeat(code, subject, list)) {
         return;
     }
-    if (code == "6") {
-        HandleCashPay(list, detail);
-    } else if (code == "7") {
-        HandleOnlinePay(list, detail);
-    } else if (code == "8") {
-        HandleCallAdmin(list, detail);
-    } else if (code == "9") {
-        HandlePlaceOrder(list);
-    } else if (code == "10") {
-        HandleBuyOther(list);
-    } else {
-        HandlePayOther(list);
-    }
+    AppendDotEvent(*row, detail, list);
     Queue(list);
 }
 
-bool AnnouncementComposer::ComposeSeatEvent(const std::string& key, const std::string& subject,
-                                            const char* eventClip, Announcement& list) {
-    if (!ComposeSeat(key, subject, list)) {
-        list.clear();
-        return false;
+void AnnouncementComposer::AppendDotEvent(const MessageCode& row, const std::string& detail,
+                                          Announcement& list) {
+    const std::string name(row.dotName);
+    try {
+        LogHelper::GetInstance()->Info(name);
+        list.push_back(row.dotFirst);
+        if (row.spellsDetail) {
+            // Each byte of the detail is read out as its own clip ("3" -> "3.wav").
+            for (const char c : detail) {
+                list.push_back(std::string(1, c) + ".wav");
+            }
+        }
+        if (!row.dotLast.empty()) {
+            list.push_back(row.dotLast);
+        }
+    } catch (...) {
+        LogHelper::GetInstance()->Error("发生异常 AnnouncementComposer::" + name);
     }
-    list.push_back(eventClip);
-    return true;
 }
 
-bool AnnouncementComposer::HandlePromotion(const std::string& subject, Announcement& list) {
-    if (subject == "CX_START") {
-        list.insert(list.end(), {kChime, "促销开始.mp3"});
-    } else if (subject == "CX_ADV_END") {
-        // The end notice speaks "thirty" between its two halves.
-        list.insert(list.end(), {kChime, "结束1.mp3", "3.wav", "十.wav", "结束2.mp3"});
-    }
-    return true;
-}
-
-bool AnnouncementComposer::HandleProduct(const std::string& code, const std::string& subject,
-                                         Announcement& list) {
-    const auto& products = ProductTable();
-    const auto product = products.find(code);
-    if (!ComposeSeat(code, subject, list) || product == products.end()) {
-        list.clear();
-        return false;
-    }
-    list.push_back(product->second);
-    return true;
-}
-
-bool AnnouncementComposer::HandleCustomClip(const std::string& subject, Announcement& list) {
+void AnnouncementComposer::HandleCustomClip(const std::string& subject) {
     if (subject.empty()) {
-        return false;
+        return;
     }
     if (!IsSafeServerPath(subject)) {
         LogHelper::GetInstance()->Error("服务器语音路径不合法，未下载: " + Printable(subject));
-        return false;
+        return;
     }
     std::string localName = subject;
     ReplaceAll(localName, "/", "_");
     const std::string localPath = GetAudioDir() + localName;
     struct stat info {};
-    if (::stat(localPath.c_str(), &info) != 0) {
-        // Fetched on first use; a failed download leaves no file, so the next
+    if (::stat(localPath.c_str(), &info) != 0 && m_fetchClip) {
+        // Fetched on first use; a failed fetch leaves no file, so the next
         // message naming the clip tries again. The clip is queued either way and
         // the player reports it if it is missing.
-        CreateDirs(localPath);
-        DownloadFile(GetBaseUrl() + subject, localPath);
+        m_fetchClip(subject, localPath, [sink = m_sink, localName] {
+            if (sink) {
+                sink(Announcement{localName});
+            }
+        });
+        return;
     }
-    list.push_back(localName);
-    return true;
-}
-
-bool AnnouncementComposer::AppendDetailEvent(const char* name, const char* first,
-                                             const std::string& detail, const char* last,
-                                             Announcement& list) {
-    try {
-        LogHelper::GetInstance()->Info(name);
-        list.push_back(first);
-        // Each byte of the detail is read out as its own clip ("3" -> "3.wav").
-        for (const char c : detail) {
-            list.push_back(std::string(1, c) + ".wav");
-        }
-        list.push_back(last);
-        return true;
-    } catch (...) {
-        LogHelper::GetInstance()->Error(std::string("发生异常 AnnouncementComposer::") + name);
-        return false;
-    }
-}
-
-bool AnnouncementComposer::AppendFixedEvent(const char* name, const char* clip,
-                                            Announcement& list) {
-    try {
-        LogHelper::GetInstance()->Info(name);
-        list.push_back(clip);
-        return true;
-    } catch (...) {
-        LogHelper::GetInstance()->Error(std::string("发生异常 AnnouncementComposer::") + name);
-        return false;
-    }
-}
-
-bool AnnouncementComposer::HandleCashPay(Announcement& list, const std::string& detail) {
-    return AppendDetailEvent("HandleCashPay", "cashPay.wav", detail, "waiter.wav", list);
-}
-
-bool AnnouncementComposer::HandleOnlinePay(Announcement& list, const std::string& detail) {
-    return AppendDetailEvent("HandleOnlinePay", "onlinePay.wav", detail, "waiter.wav", list);
-}
-
-bool AnnouncementComposer::HandleCallAdmin(Announcement& list, const std::string& detail) {
-    return AppendDetailEvent("HandleCallAdmin", "callAdmin.wav", detail, "quick.wav", list);
-}
-
-bool AnnouncementComposer::HandlePlaceOrder(Announcement& list) {
-    return AppendFixedEvent("HandlePlaceOrder", "placeorder.wav", list);
-}
-
-bool AnnouncementComposer::HandleBuyOther(Announcement& list) {
-    return AppendFixedEvent("HandleBuyOther", "buyOther.wav", list);
-}
-
-bool AnnouncementComposer::HandlePayOther(Announcement& list) {
-    return AppendFixedEvent("HandlePayOther", "payOther.wav", list);
+    Queue(Announcement{localName});
 }
 
 void AnnouncementComposer::Queue(const Announcement& list) {
-    if (list.empty()) {
-        return;
-    }
-    if (m_sink) {
+    if (!list.empty() && m_sink) {
         m_sink(list);
-        return;
-    }
-    if (PlayHelper* player = PlayHelper::GetInstance()) {
-        player->Enqueue(list);
     }
 }

@@ -1,24 +1,40 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <string>
+#include <vector>
 
 #include "voice/Announcement.h"
 
-// Turns one cashier message into an Announcement and hands it on (by default to
-// PlayHelper::Enqueue). Runs on the main thread.
+struct MessageCode;
+
+// Turns one cashier message into an Announcement and hands it to its sink.
+// What each code speaks stands in the table of MessageCodes.h; this class
+// checks and reads seats and handles the few codes a table row cannot say.
+// Its owner hands in everything outside composition: where announcements go,
+// the store's WeChat switch, and how a server clip is fetched. Runs on the
+// main thread.
 class AnnouncementComposer {
 public:
     using Sink = std::function<void(const Announcement&)>;
-    // An empty sink queues with PlayHelper.
-    explicit AnnouncementComposer(Sink sink = {});
+    // Read when a message is composed, so a login that changes it counts at once.
+    using WxOpen = std::function<bool()>;
+    // Fetches a server clip to a local file and calls `done` afterwards, whether
+    // the fetch succeeded or not (the clip is queued either way, and a missing
+    // file is reported when played). May call `done` before it returns.
+    using FetchClip = std::function<void(const std::string& serverPath,
+                                         const std::string& localPath, std::function<void()> done)>;
 
-    void BuildPrefixTable();
+    // Without a switch the feature counts as off; without a fetch a missing
+    // server clip is queued as it is.
+    explicit AnnouncementComposer(Sink sink, WxOpen wxOpen = {}, FetchClip fetchClip = {});
+
     void ComposeCommaMessage(const std::string& subject, const std::string& code);
     void ComposeDotMessage(const std::string& subject, const std::string& detail,
                            const std::string& code);
 
+    // Checks the seat and appends the code's prefix and the spoken seat number;
+    // false (nothing appended) for a seat that is not one.
     bool ComposeSeat(const std::string& key, const std::string& subject, Announcement& list);
     static void ReadNumber(const std::vector<int>& digits, Announcement& list);
     static std::string DigitClip(int value);
@@ -26,27 +42,13 @@ public:
 private:
     void Queue(const Announcement& list);
 
-    // Comma-form compositions. HandleProduct and HandleCustomClip let exceptions
-    // pass so that nothing of a failed message is queued.
-    bool HandleCustomClip(const std::string& subject, Announcement& list);
-    bool HandlePromotion(const std::string& subject, Announcement& list);
-    bool HandleProduct(const std::string& code, const std::string& subject, Announcement& list);
-    // A seat clip, the seat number, then the fixed clip of the event.
-    bool ComposeSeatEvent(const std::string& key, const std::string& subject, const char* eventClip,
-                          Announcement& list);
-
-    // Dot-form events: each logs its name at INFO and returns false only when it
-    // caught an exception (logged).
-    bool HandleCashPay(Announcement& list, const std::string& detail);
-    bool HandleOnlinePay(Announcement& list, const std::string& detail);
-    bool HandleCallAdmin(Announcement& list, const std::string& detail);
-    bool HandlePlaceOrder(Announcement& list);
-    bool HandleBuyOther(Announcement& list);
-    bool HandlePayOther(Announcement& list);
-    bool AppendDetailEvent(const char* name, const char* first, const std::string& detail,
-                           const char* last, Announcement& list);
-    bool AppendFixedEvent(const char* name, const char* clip, Announcement& list);
+    // Lets exceptions pass so that nothing of a failed message is queued.
+    void HandleCustomClip(const std::string& subject);
+    // Logs the event's name at INFO; an exception is logged and leaves the list
+    // with what was appended before it.
+    void AppendDotEvent(const MessageCode& row, const std::string& detail, Announcement& list);
 
     Sink m_sink;
-    std::map<std::string, Announcement> m_prefixTable;
+    WxOpen m_wxOpen;
+    FetchClip m_fetchClip;
 };

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/VoiceServices.h"
 #include "link/MessageReader.h"
 #include "link/SocketHelper.h"
 #include "support/LoopbackPeers.h"
@@ -56,7 +57,8 @@ protected:
     TempProgramDir m_dir;
     std::vector<Announcement> m_queued;
     AnnouncementComposer m_composer{[this](const Announcement& a) { m_queued.push_back(a); }};
-    MessageReader m_reader{m_composer};
+    MessageReader m_reader{
+        [this](const CashierMessage& m) { VoiceServices::Compose(m_composer, m); }};
     QProcess m_process;
 };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/IniHelper.h"
+#include "app/VoiceServices.h"
 #include "link/MessageReader.h"
 #include "support/LoopbackPeers.h"
 #include "support/TempProgramDir.h"
@@ -63,7 +64,8 @@ protected:
             m_onQueue(a);
         }
     }};
-    MessageReader m_reader{m_composer};
+    MessageReader m_reader{
+        [this](const CashierMessage& m) { VoiceServices::Compose(m_composer, m); }};
     int m_ours = -1;
     int m_cashier = -1;
 };

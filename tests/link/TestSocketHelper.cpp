@@ -14,6 +14,7 @@
 
 #include "app/IniHelper.h"
 #include "app/LogHelper.h"
+#include "app/VoiceServices.h"
 #include "link/MessageReader.h"
 #include "link/SocketHelper.h"
 #include "support/LoopbackPeers.h"
@@ -123,7 +124,8 @@ protected:
     TempProgramDir m_dir;
     std::vector<Announcement> m_queued;
     AnnouncementComposer m_composer{[this](const Announcement& a) { m_queued.push_back(a); }};
-    MessageReader m_reader{m_composer};
+    MessageReader m_reader{
+        [this](const CashierMessage& m) { VoiceServices::Compose(m_composer, m); }};
     int m_baseline = 0;
 };
 

@@ -7,6 +7,7 @@
 #include "api/LoginResult.h"
 #include "app/IniHelper.h"
 #include "app/LoginRecord.h"
+#include "app/VoiceServices.h"
 #include "link/SocketHelper.h"
 #include "support/FakeWebApi.h"
 #include "support/LoopbackPeers.h"
@@ -37,6 +38,7 @@ protected:
 
     void TearDown() override {
         m_frame.reset();
+        m_services.reset();
         PlayHelper::Destroy();
         SocketHelper::Destroy();
         *LoginResult::GetInstance() = LoginResult();
@@ -55,7 +57,9 @@ protected:
             std::wstring error;
             ASSERT_TRUE(SocketHelper::GetInstance()->BindPort(m_port, error));
         }
-        m_frame = std::make_unique<MainFrame>();
+        m_frame.reset();
+        m_services = std::make_unique<VoiceServices>();
+        m_frame = std::make_unique<MainFrame>(*m_services);
         m_frame->Create(nullptr, QStringLiteral("Tallix语音端"));
         QTimer::singleShot(60000, m_frame.get(), [frame = m_frame.get()] {
             ADD_FAILURE() << "the main window was still open";
@@ -84,6 +88,7 @@ protected:
 
     TempProgramDir m_dir;
     std::unique_ptr<FakeWebApi> m_api;
+    std::unique_ptr<VoiceServices> m_services;
     std::unique_ptr<MainFrame> m_frame;
     MessageCatcher m_messages;
     int m_port = 0;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/IniHelper.h"
+#include "app/VoiceServices.h"
 #include "support/LoopbackPeers.h"
 #include "support/TempProgramDir.h"
 #include "voice/AnnouncementComposer.h"
@@ -38,7 +39,10 @@ std::ostream& operator<<(std::ostream& out, const Message& m) {
 
 class ComposerFixture {
 public:
-    ComposerFixture() : m_composer([this](const Announcement& a) { m_queued.push_back(a); }) {}
+    // The store's switch and the clip fetch are the program's own.
+    ComposerFixture()
+        : m_composer([this](const Announcement& a) { m_queued.push_back(a); },
+                     VoiceServices::StoreWxOpen, VoiceServices::FetchClipNow) {}
 
     void Send(const Message& m) {
         if (m.dot) {
@@ -199,7 +203,8 @@ TEST(ComposerLogTest, DotHandlersWriteTheirNameAtInfo) {
 TEST(ComposerSinkTest, DefaultSinkQueuesWithPlayHelper) {
     TempProgramDir dir;
     PlayHelper::SetPlayerFactory([] { return std::unique_ptr<AudioPlayer>(); });
-    AnnouncementComposer composer;
+    AnnouncementComposer composer(VoiceServices::QueueForPlay, VoiceServices::StoreWxOpen,
+                                  VoiceServices::FetchClipNow);
     composer.ComposeCommaMessage("12", "101");
     composer.ComposeCommaMessage("12", "4");  // nothing to say: nothing queued
     ASSERT_NE(PlayHelper::Peek(), nullptr);

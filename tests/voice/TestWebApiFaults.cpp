@@ -10,6 +10,7 @@
 #include "api/LoginResult.h"
 #include "api/UpdateApi.h"
 #include "app/IniHelper.h"
+#include "app/VoiceServices.h"
 #include "support/FakeWebApi.h"
 #include "support/TempProgramDir.h"
 #include "voice/AnnouncementComposer.h"
@@ -98,7 +99,8 @@ TEST_P(WebApiFaults, UpdateCheckReadsNetworkError) {
 // so the next message naming it tries again.
 TEST_P(WebApiFaults, ClipDownloadLeavesNothingInTheAudioFolder) {
     std::vector<Announcement> queued;
-    AnnouncementComposer composer([&](const Announcement& a) { queued.push_back(a); });
+    AnnouncementComposer composer([&](const Announcement& a) { queued.push_back(a); },
+                                  VoiceServices::StoreWxOpen, VoiceServices::FetchClipNow);
     composer.ComposeCommaMessage("/ads/new.mp3", "200");
     ASSERT_EQ(queued.size(), 1u);
     EXPECT_EQ(queued[0], Announcement{"_ads_new.mp3"});

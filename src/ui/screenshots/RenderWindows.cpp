@@ -6,6 +6,7 @@
 #include "app/IniHelper.h"
 #include "app/LogHelper.h"
 #include "app/ModuleDir.h"
+#include "app/VoiceServices.h"
 #include "link/SocketHelper.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainFrame.h"
@@ -120,7 +121,8 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "no port to listen on\n");
             return 1;
         }
-        MainFrame frame;
+        VoiceServices services;
+        MainFrame frame(services);
         frame.Create(nullptr, QStringLiteral("Tallix语音端"));
         ok &= Save(&frame, out, "main_nolink");
         frame.OnLinkState(true);

@@ -1,0 +1,153 @@
+#include "app/VoiceServices.h"
+
+#include <algorithm>
+
+#include "api/BaseUrl.h"
+#include "api/HttpClient.h"
+#include "api/LoginResult.h"
+#include "api/UpdateApi.h"
+#include "app/Helpers.h"
+#include "app/IniHelper.h"
+#include "app/LogHelper.h"
+#include "app/MainThread.h"
+#include "link/CashierMessage.h"
+#include "link/SocketHelper.h"
+#include "voice/PlayHelper.h"
+
+namespace {
+void LogError(const std::string& line) {
+    if (LogHelper* log = LogHelper::GetInstance()) {
+        log->Error(line);
+    }
+}
+}  // namespace
+
+VoiceServices::VoiceServices()
+    : m_composer(QueueForPlay, StoreWxOpen, FetchClipNow),
+      m_reader([this](const CashierMessage& message) { Compose(m_composer, message); }) {
+    m_startTimer.setSingleShot(true);
+    m_startTimer.setInterval(kServicesDelayMs);
+    connect(&m_startTimer, &QTimer::timeout, this, &VoiceServices::StartBackground);
+    m_updateTimer.setInterval(kUpdateIntervalMs);
+    connect(&m_updateTimer, &QTimer::timeout, this, &VoiceServices::LaunchUpdate);
+}
+
+VoiceServices::~VoiceServices() {
+    Stop();
+}
+
+bool VoiceServices::Start() {
+    AssertMainThread();
+    // A hand-edited file may hold any number; the player works on 0..100.
+    const int volume = std::clamp(IniHelper::GetInstance()->Settings().volume, 0, 100);
+    if (PlayHelper* player = PlayHelper::GetInstance()) {
+        player->SetVolume(static_cast<unsigned>(volume));
+    }
+    SocketHelper* socket = SocketHelper::GetInstance();
+    if (!socket || !socket->StartListening([this](int fd) { return m_reader.OnSocketRead(fd); })) {
+        return false;
+    }
+    m_listening = true;
+    m_startTimer.start();
+    m_updateTimer.start();
+    return true;
+}
+
+void VoiceServices::StartBackground() {
+    AssertMainThread();
+    m_startTimer.stop();
+    if (m_started || m_stopped) {
+        return;
+    }
+    m_started = true;
+    try {
+        std::string answer;
+        if (RequestUpdateUrl(answer) && !answer.empty()) {
+            m_updateUrl = Utf8ToWide(answer);
+            LaunchUpdater(m_updateUrl);
+        }
+        m_playThread.Start();
+        const LoginResult* login = LoginResult::GetInstance();
+        if (!login->serviceIp.empty() && login->servicePort != 0) {
+            m_linkChecker.Start(login->serviceIp, login->servicePort, [this](bool reachable) {
+                // Called on the link-check thread; the display belongs to the
+                // main one. Queued, since a blocking hand-over would deadlock
+                // with Stop() joining this thread.
+                QMetaObject::invokeMethod(
+                    this, [this, reachable] { emit LinkStateChanged(reachable); },
+                    Qt::QueuedConnection);
+            });
+        } else {
+            LogError("获取语音端信息出错，未开启检测线程");
+        }
+    } catch (...) {
+        LogError("异常发生  MainFrame::StartServices");
+    }
+}
+
+void VoiceServices::LaunchUpdate() {
+    AssertMainThread();
+    LaunchUpdater(m_updateUrl);
+}
+
+void VoiceServices::Stop() {
+    AssertMainThread();
+    m_stopped = true;
+    m_startTimer.stop();
+    m_updateTimer.stop();
+    m_playThread.Stop();
+    m_linkChecker.Stop();
+    if (m_listening) {
+        m_listening = false;
+        if (SocketHelper* socket = SocketHelper::Peek()) {
+            socket->StopListening();
+        }
+    }
+}
+
+void VoiceServices::SetVolume(int volume) {
+    AssertMainThread();
+    IniHelper::GetInstance()->SetVolume(volume);
+    if (PlayHelper* player = PlayHelper::GetInstance()) {
+        player->SetVolume(static_cast<unsigned>(volume));
+    }
+}
+
+void VoiceServices::SetShield(bool on) {
+    AssertMainThread();
+    IniHelper* ini = IniHelper::GetInstance();
+    ini->Settings().shield = on;
+    ini->SaveShield();
+}
+
+void VoiceServices::Compose(AnnouncementComposer& composer, const CashierMessage& message) {
+    switch (message.form) {
+        case CashierMessage::Form::Comma:
+            composer.ComposeCommaMessage(message.subject, message.code);
+            break;
+        case CashierMessage::Form::Dot:
+            composer.ComposeDotMessage(message.subject, message.detail, message.code);
+            break;
+        case CashierMessage::Form::Ignored:
+            break;
+    }
+}
+
+void VoiceServices::QueueForPlay(const Announcement& announcement) {
+    if (PlayHelper* player = PlayHelper::GetInstance()) {
+        player->Enqueue(announcement);
+    }
+}
+
+bool VoiceServices::StoreWxOpen() {
+    return IniHelper::GetInstance()->Settings().wxOpen;
+}
+
+void VoiceServices::FetchClipNow(const std::string& serverPath, const std::string& localPath,
+                                 std::function<void()> done) {
+    // Synchronous on the main thread for now: the window waits as long as the
+    // transfer takes. Its result is not looked at; `done` queues the clip either way.
+    CreateDirs(localPath);
+    DownloadFile(GetBaseUrl() + serverPath, localPath);
+    done();
+}

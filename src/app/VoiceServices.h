@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <string>
+
+#include "link/LinkChecker.h"
+#include "link/MessageReader.h"
+#include "voice/AnnouncementComposer.h"
+#include "voice/PlayThread.h"
+
+struct CashierMessage;
+
+// The voice side's services after login: the cashier messages read from the
+// listening socket and composed into announcements, the play thread that
+// speaks them, the link check, and the update schedule. Created by main()
+// once the login succeeded and destroyed before the PlayHelper and
+// SocketHelper singletons it uses; the main window only shows what it reports
+// and forwards the user's volume and shield switch. Lives on the main thread.
+class VoiceServices : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kServicesDelayMs = 100;
+    static constexpr int kUpdateIntervalMs = 6 * 60 * 60 * 1000;
+
+    VoiceServices();
+    ~VoiceServices() override;  // Stop()
+
+    // Starts listening with the message reader and arms the start-up delay,
+    // after which the update request, the play thread and the link check
+    // start. False when the port cannot be listened on.
+    bool Start();
+    // Stops the timers and listening, and joins the play thread and the link
+    // check. Safe to call more than once.
+    void Stop();
+    bool Started() const { return m_started; }
+    const std::wstring& UpdateUrl() const { return m_updateUrl; }
+
+    // The user's volume (0..100): saved in the settings and given to the player.
+    void SetVolume(int volume);
+    // The user's shield switch: saved in the settings, read by the next run.
+    void SetShield(bool on);
+
+    // The pieces of the message road, for whoever wires them by hand (tests,
+    // the benchmark server): a cut message handed to the composer; the
+    // composer's sink into the play queue; the store's WeChat switch; a server
+    // clip fetched from the web API at once.
+    static void Compose(AnnouncementComposer& composer, const CashierMessage& message);
+    static void QueueForPlay(const Announcement& announcement);
+    static bool StoreWxOpen();
+    static void FetchClipNow(const std::string& serverPath, const std::string& localPath,
+                             std::function<void()> done);
+
+signals:
+    // The link check's verdict, delivered on the main thread.
+    void LinkStateChanged(bool reachable);
+
+private:
+    void StartBackground();
+    void LaunchUpdate();
+
+    AnnouncementComposer m_composer;
+    MessageReader m_reader;
+    PlayThread m_playThread;
+    LinkChecker m_linkChecker;
+    QTimer m_startTimer;
+    QTimer m_updateTimer;
+    std::wstring m_updateUrl;
+    bool m_listening = false;
+    bool m_started = false;
+    bool m_stopped = false;
+};
