@@ -6,7 +6,6 @@
 
 #include "app/Helpers.h"
 #include "app/LogHelper.h"
-#include "app/MainThread.h"
 #include "voice/MessageCodes.h"
 
 namespace {
@@ -140,7 +139,6 @@ bool AnnouncementComposer::ComposeSeat(const std::string& key, const std::string
 
 void AnnouncementComposer::ComposeCommaMessage(const std::string& subject,
                                                const std::string& code) {
-    AssertMainThread();
     if (subject == "2000") {
         return;
     }
@@ -175,7 +173,6 @@ void AnnouncementComposer::ComposeCommaMessage(const std::string& subject,
 
 void AnnouncementComposer::ComposeDotMessage(const std::string& subject, const std::string& detail,
                                              const std::string& code) {
-    AssertMainThread();
     const MessageCode* row = FindMessageCode(code);
     if (row == nullptr || row->dotName.empty()) {
         return;
