@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "app/AltSignalStack.h"
 #include "app/LogHelper.h"
 
 namespace {
@@ -169,6 +170,7 @@ void LinkChecker::Stop() {
 }
 
 void LinkChecker::Run(std::string address, uint32_t port, Report report) {
+    const AltSignalStack signalStack;
     pthread_setname_np(pthread_self(), "voice-link");
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stop) {

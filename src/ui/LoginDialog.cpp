@@ -2,6 +2,7 @@
 #include "ui/WindowHelpers.h"
 
 #include "api/LoginApi.h"
+#include "app/AltSignalStack.h"
 #include "app/Helpers.h"
 #include "app/LogHelper.h"
 #include "app/LoginRecord.h"
@@ -204,6 +205,7 @@ void LoginDialog::TryAutoLogin() {
 }
 
 void LoginDialog::RunJob(LoginJob& job, WaitDialog* wait) {
+    const AltSignalStack signalStack;
     pthread_setname_np(pthread_self(), "voice-login");
     int result = kRequestFailed;
     try {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "app/AltSignalStack.h"
 #include "app/LogHelper.h"
 #include "voice/PlayHelper.h"
 
@@ -43,6 +44,7 @@ void PlayThread::Stop() {
 }
 
 void PlayThread::Run() {
+    const AltSignalStack signalStack;
     pthread_setname_np(pthread_self(), "voice-play");
     std::unique_lock<std::mutex> lock(m_mutex);
     while (m_running) {

@@ -10,8 +10,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/AltSignalStack.h"
 #include "app/Clock.h"
 #include "app/CrashHandler.h"
 #include "support/TempProgramDir.h"
@@ -78,6 +80,19 @@ __attribute__((noinline)) int Overflow(int depth) {
     return Overflow(depth + 1) + frame[0];
 }
 
+// The same overflow on a thread of its own, which makes its own signal stack
+// as every thread of the program does.
+void OverflowOnAThread() {
+    std::thread thread([] {
+        AltSignalStack stack;
+        if (!stack.Installed()) {
+            ::_exit(4);
+        }
+        ::_exit(Overflow(0));
+    });
+    thread.join();
+}
+
 struct Crash {
     const char* name;
     int signal;
@@ -116,14 +131,15 @@ TEST_P(CrashRecord, IsWrittenUnderTheProgramsNameTimeAndVersion) {
 
 INSTANTIATE_TEST_SUITE_P(
     Signals, CrashRecord,
-    ::testing::Values(Crash{"SIGSEGV", SIGSEGV, "SIGSEGV", FaultAt0x10, "fault address: 0x10\n"},
-                      Crash{"SIGABRT", SIGABRT, "SIGABRT", [] { std::abort(); }, nullptr},
-                      // The handler runs on a stack of its own.
-                      Crash{"StackOverflow", SIGSEGV, "SIGSEGV", [] { ::_exit(Overflow(0)); },
-                            nullptr},
-                      Crash{"SIGBUS", SIGBUS, "SIGBUS", [] { ::raise(SIGBUS); }, nullptr},
-                      Crash{"SIGFPE", SIGFPE, "SIGFPE", [] { ::raise(SIGFPE); }, nullptr},
-                      Crash{"SIGILL", SIGILL, "SIGILL", [] { ::raise(SIGILL); }, nullptr}),
+    ::testing::Values(
+        Crash{"SIGSEGV", SIGSEGV, "SIGSEGV", FaultAt0x10, "fault address: 0x10\n"},
+        Crash{"SIGABRT", SIGABRT, "SIGABRT", [] { std::abort(); }, nullptr},
+        // The handler runs on a stack of its own.
+        Crash{"StackOverflow", SIGSEGV, "SIGSEGV", [] { ::_exit(Overflow(0)); }, nullptr},
+        Crash{"StackOverflowOnAThread", SIGSEGV, "SIGSEGV", OverflowOnAThread, nullptr},
+        Crash{"SIGBUS", SIGBUS, "SIGBUS", [] { ::raise(SIGBUS); }, nullptr},
+        Crash{"SIGFPE", SIGFPE, "SIGFPE", [] { ::raise(SIGFPE); }, nullptr},
+        Crash{"SIGILL", SIGILL, "SIGILL", [] { ::raise(SIGILL); }, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class CrashHandlerTest : public ::testing::Test {
