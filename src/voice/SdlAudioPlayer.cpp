@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <memory>
+#include <system_error>
 
+#include "app/AltSignalStack.h"
 #include "app/LogHelper.h"
 
 namespace {
@@ -14,8 +18,16 @@ constexpr int kChannel = 0;
 constexpr int kFrequency = 44100;
 constexpr int kChunkFrames = 2048;
 
-// SDL's hooks carry no user value; this is the one player that exists.
-std::atomic<SdlAudioPlayer*> s_active{nullptr};
+// SDL's hooks carry no user value; s_active is the one player that exists.
+// A player going away takes itself out under s_hookMutex, so no end reported
+// afterwards can reach it, even when SDL could not be made to let go of the
+// device. Order: SDL's audio lock, s_hookMutex, the player's m_mutex.
+std::mutex s_hookMutex;
+SdlAudioPlayer* s_active = nullptr;  // guarded by s_hookMutex
+
+// SDL's audio device is open, being opened or still being closed: one player
+// at a time, and none while a late open or close is still inside SDL.
+std::atomic<bool> s_deviceInUse{false};
 
 // True while this thread is inside one of the player's own SDL calls: a
 // finished channel reported from there is a halt, never a natural end.
@@ -31,7 +43,98 @@ public:
 private:
     bool m_outer;
 };
+
+// Runs `work` on a thread named `name` and waits up to `deadline` for it;
+// true when it finished in time (the thread is then joined). Past the
+// deadline the thread is detached on purpose: it is stuck inside SDL waiting
+// for a sound server that does not answer, and joining it would hang the
+// caller, at shutdown the whole program. It runs `late` itself if `work` ever
+// returns; if the program ends first, the OS ends it and reclaims the device.
+bool RunWithDeadline(const char* name, std::chrono::milliseconds deadline,
+                     std::function<void()> work, std::function<void()> late) {
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        bool abandoned = false;
+    };
+    auto shared = std::make_shared<Shared>();
+    std::thread thread;
+    try {
+        thread = std::thread([name, shared, work, late] {
+            const AltSignalStack signalStack;
+            pthread_setname_np(pthread_self(), name);
+            work();
+            bool abandoned = false;
+            {
+                std::lock_guard<std::mutex> lock(shared->mutex);
+                shared->done = true;
+                abandoned = shared->abandoned;
+            }
+            shared->finished.notify_all();
+            if (abandoned && late) {
+                late();
+            }
+            SDL_TLSCleanup();
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: wait for SDL here rather than not at all.
+        work();
+        return true;
+    }
+    bool done = false;
+    {
+        std::unique_lock<std::mutex> lock(shared->mutex);
+        done = shared->finished.wait_for(lock, deadline, [&] { return shared->done; });
+        shared->abandoned = !done;
+    }
+    if (done) {
+        thread.join();
+    } else {
+        thread.detach();
+    }
+    return done;
+}
 }  // namespace
+
+bool SdlAudioPlayer::OpenDevice(int& frequency, int& bytesPerFrame, std::string& why) {
+    InsideCall inside;
+    // With an event queue, SDL says when the device goes away (its server
+    // died); without one it goes on mixing into nothing, and every clip seems
+    // to end as if it had been heard. SIGINT and SIGTERM stay the program's.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS) != 0) {
+        why = SDL_GetError();
+        return false;
+    }
+    // mp3 may be built in, so a refusal here is not fatal; Open reports what fails.
+    Mix_Init(MIX_INIT_MP3);
+    if (Mix_OpenAudio(kFrequency, AUDIO_S16SYS, 2, kChunkFrames) != 0) {
+        why = Mix_GetError();
+        Mix_Quit();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
+        return false;
+    }
+    Mix_AllocateChannels(1);
+    int channels = 0;
+    Uint16 format = 0;
+    Mix_QuerySpec(&frequency, &format, &channels);
+    if (frequency <= 0) {
+        frequency = kFrequency;
+    }
+    bytesPerFrame = std::max(1, channels * static_cast<int>(SDL_AUDIO_BITSIZE(format)) / 8);
+    return true;
+}
+
+void SdlAudioPlayer::ReleaseDevice(Mix_Chunk* chunk) {
+    InsideCall inside;
+    Mix_ChannelFinished(nullptr);
+    Mix_HaltChannel(kChannel);
+    Mix_FreeChunk(chunk);
+    Mix_CloseAudio();
+    Mix_Quit();
+    SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
+}
 
 std::unique_ptr<SdlAudioPlayer> SdlAudioPlayer::Create(std::string* reason) {
     auto fail = [reason](const std::string& why) {
@@ -40,39 +143,51 @@ std::unique_ptr<SdlAudioPlayer> SdlAudioPlayer::Create(std::string* reason) {
         }
         return nullptr;
     };
+    bool inUse = false;
+    if (!s_deviceInUse.compare_exchange_strong(inUse, true)) {
+        return fail("the audio device is held by another player or still closing");
+    }
+    struct Opened {
+        bool ok = false;
+        int frequency = 0;
+        int bytesPerFrame = 0;
+        std::string why;
+    };
+    // Shared with the opening thread, which may outlive this call.
+    auto opened = std::make_shared<Opened>();
+    const bool inTime = RunWithDeadline(
+        "voice-sdl-open", kOpenDeadline,
+        [opened] {
+            opened->ok = OpenDevice(opened->frequency, opened->bytesPerFrame, opened->why);
+            if (!opened->ok) {
+                s_deviceInUse = false;
+            }
+        },
+        [opened] {
+            // Nobody waits for this device any more.
+            if (opened->ok) {
+                ReleaseDevice(nullptr);
+                s_deviceInUse = false;
+            }
+        });
+    if (!inTime) {
+        return fail("the sound server did not answer within " +
+                    std::to_string(kOpenDeadline.count()) + " ms");
+    }
+    if (!opened->ok) {
+        return fail(opened->why);
+    }
     std::unique_ptr<SdlAudioPlayer> player(new SdlAudioPlayer());
-    SdlAudioPlayer* none = nullptr;
-    if (!s_active.compare_exchange_strong(none, player.get())) {
-        return fail("an audio player is already open");
+    player->m_frequency = opened->frequency;
+    player->m_bytesPerFrame = opened->bytesPerFrame;
+    {
+        std::lock_guard<std::mutex> lock(s_hookMutex);
+        s_active = player.get();
     }
-    InsideCall inside;
-    // With an event queue, SDL says when the device goes away (its server
-    // died); without one it goes on mixing into nothing, and every clip seems
-    // to end as if it had been heard. SIGINT and SIGTERM stay the program's.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS) != 0) {
-        const std::string why = SDL_GetError();
-        s_active = nullptr;
-        return fail(why);
+    {
+        InsideCall inside;
+        Mix_ChannelFinished(&SdlAudioPlayer::OnChannelFinished);
     }
-    // mp3 may be built in, so a refusal here is not fatal; Open reports what fails.
-    Mix_Init(MIX_INIT_MP3);
-    if (Mix_OpenAudio(kFrequency, AUDIO_S16SYS, 2, kChunkFrames) != 0) {
-        const std::string why = Mix_GetError();
-        Mix_Quit();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
-        s_active = nullptr;
-        return fail(why);
-    }
-    Mix_AllocateChannels(1);
-    int frequency = 0;
-    int channels = 0;
-    Uint16 format = 0;
-    Mix_QuerySpec(&frequency, &format, &channels);
-    player->m_frequency = frequency > 0 ? frequency : kFrequency;
-    player->m_bytesPerFrame =
-        std::max(1, channels * static_cast<int>(SDL_AUDIO_BITSIZE(format)) / 8);
-    Mix_ChannelFinished(&SdlAudioPlayer::OnChannelFinished);
     player->m_thread = std::thread([p = player.get()] { p->DeliverEnds(); });
     return player;
 }
@@ -87,20 +202,23 @@ SdlAudioPlayer::~SdlAudioPlayer() {
     if (m_thread.joinable()) {
         m_thread.join();
     }
-    if (s_active.load() != this) {
-        return;  // Create failed before the device was opened
-    }
     {
-        InsideCall inside;
-        Mix_ChannelFinished(nullptr);
-        Mix_HaltChannel(kChannel);
-        Mix_FreeChunk(m_chunk);
-        m_chunk = nullptr;
-        Mix_CloseAudio();
-        Mix_Quit();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
+        std::lock_guard<std::mutex> lock(s_hookMutex);
+        s_active = nullptr;
     }
-    s_active = nullptr;
+    Mix_Chunk* chunk = m_chunk;
+    m_chunk = nullptr;
+    const bool closed = RunWithDeadline(
+        "voice-sdl-close", kCloseDeadline,
+        [chunk] {
+            ReleaseDevice(chunk);
+            s_deviceInUse = false;
+        },
+        nullptr);
+    if (!closed) {
+        LogHelper::GetInstance()->Error(
+            "SdlAudioPlayer 关闭音频设备超时（声音服务器无响应），交由系统回收。");
+    }
 }
 
 bool SdlAudioPlayer::DeviceLost() const {
@@ -124,7 +242,8 @@ void SdlAudioPlayer::OnChannelFinished(int /*channel*/) {
     if (t_insideCall) {
         return;
     }
-    SdlAudioPlayer* player = s_active.load();
+    std::lock_guard<std::mutex> hook(s_hookMutex);
+    SdlAudioPlayer* player = s_active;
     if (player == nullptr) {
         return;
     }
@@ -136,6 +255,7 @@ void SdlAudioPlayer::OnChannelFinished(int /*channel*/) {
 }
 
 void SdlAudioPlayer::DeliverEnds() {
+    const AltSignalStack signalStack;
     pthread_setname_np(pthread_self(), "voice-clip-end");
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_quit) {

@@ -26,10 +26,17 @@ struct Mix_Chunk;
 // Only one player can exist at a time (SDL's audio device is process-wide).
 // Its owner makes one call at a time, except SetVolume, which may come from
 // another thread at any moment.
+//
+// A sound server that stops answering (stopped, hung) blocks SDL for ever
+// while it opens or closes the device. Both therefore run on a thread of their
+// own that the caller waits for only until a deadline: past it the caller goes
+// on without the device (no player, or the device left to be reclaimed by the
+// OS at exit), and a new player can be made once that thread is through.
 class SdlAudioPlayer : public AudioPlayer {
 public:
-    // nullptr when SDL has no usable audio device (or a player already exists);
-    // `reason` then says why.
+    // nullptr when SDL has no usable audio device, when the server did not
+    // answer within kOpenDeadline, or while another player holds the device or
+    // is still closing it; `reason` then says why.
     static std::unique_ptr<SdlAudioPlayer> Create(std::string* reason = nullptr);
     ~SdlAudioPlayer() override;
 
@@ -48,10 +55,18 @@ public:
     // If the output device goes away SDL stops mixing and the clip would never
     // end; a clip still playing this long after its length is ended by force.
     static constexpr std::chrono::milliseconds kEndGrace{3000};
+    // Opening takes some tens of milliseconds on a busy machine; a server
+    // that has not answered in this time is taken for one that will not.
+    static constexpr std::chrono::milliseconds kOpenDeadline{2000};
+    // How long the destructor waits for SDL to let go of the device.
+    static constexpr std::chrono::milliseconds kCloseDeadline{2000};
 
 private:
     SdlAudioPlayer() = default;
     static void OnChannelFinished(int channel);
+    // SDL's side of the device, on the opening and closing threads.
+    static bool OpenDevice(int& frequency, int& bytesPerFrame, std::string& why);
+    static void ReleaseDevice(Mix_Chunk* chunk);
     void ApplyVolume();
     void HaltChannel();
     void DeliverEnds();

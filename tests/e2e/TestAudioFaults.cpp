@@ -1,8 +1,8 @@
-// The built program when the audio server is not there at start, or dies in
-// the middle of an announcement: it must keep answering every cashier message
-// with OK, not get stuck on the announcement under way, speak again once a
-// server is (back) at its address, and still leave with 0 and its settings
-// written on SIGTERM.
+// The built program when the audio server is not there at start, dies in the
+// middle of an announcement or stops answering: it must keep answering every
+// cashier message with OK, not get stuck on the announcement under way, speak
+// again once a server is (back) at its address, and still leave with 0 and its
+// settings written on SIGTERM.
 
 #include "app/LoginRecord.h"
 #include "e2e/ProgramFolder.h"
@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <iostream>
 #include <thread>
 
 namespace {
@@ -111,6 +112,60 @@ TEST_F(AudioFaultTest, AudioServerKilledMidAnnouncement) {
     EXPECT_EQ(CountOf(logs, "当前语音播放结束。"), CountOf(logs, "PlayHelper::Play ")) << logs;
     m_endsBefore = CountOf(logs, "当前语音播放结束。");
     SpeaksAgainOnANewServer();
+    LeavesCleanly();
+}
+
+// A sound server that stops answering (SIGSTOP) in the middle of an
+// announcement: SDL would wait for it for ever when the device is closed, so
+// SIGTERM must still end the program, with its settings written.
+TEST_F(AudioFaultTest, AudioServerFrozenMidAnnouncement) {
+    std::string why;
+    ASSERT_TRUE(m_pulse.Start(&why)) << why;
+    StartProgram();
+
+    EXPECT_EQ(m_program.Send(m_port, {"12,101"}), "OK\n");
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(m_program.Logs(), "PlayHelper::Play ") >= 2; }))
+        << m_program.Logs();
+    m_pulse.Freeze();
+    EXPECT_EQ(m_program.Send(m_port, {"x,download", "13,101"}), "OK\nOK\n");
+
+    // Stop waits 5 s for the exit before it kills: a generous bound that only
+    // catches the hang.
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(ProgramFolder::StopWithSigterm(m_voice), "exit 0")
+        << m_program.Dir().Read("stderr.txt") << m_program.Logs();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - asked);
+    RecordProperty("exit_ms", std::to_string(took.count()));
+    std::cout << "exit after SIGTERM with a frozen sound server: " << took.count() << " ms\n";
+    const std::string settings = m_program.Dir().Read("Setting.ini");
+    EXPECT_NE(settings.find("volume=100"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("shield=1"), std::string::npos) << settings;
+    m_pulse.Thaw();
+}
+
+// A server that accepts connections but never answers when the program
+// starts: the player cannot be made, which must neither hold up the window
+// nor the cashier's OKs, and once the server answers again the next
+// announcement is heard.
+TEST_F(AudioFaultTest, AudioServerFrozenAtStart) {
+    std::string why;
+    ASSERT_TRUE(m_pulse.Start(&why)) << why;
+    m_pulse.Freeze();
+    StartProgram();
+    EXPECT_EQ(m_program.Send(m_port, {"12,101", "x,download"}), "OK\nOK\n");
+    ASSERT_TRUE(WaitUntil([&] {
+        return m_program.Logs().find("无法创建音频播放器") != std::string::npos;
+    })) << m_program.Logs();
+
+    m_pulse.Thaw();
+    ASSERT_TRUE(m_pulse.StartRecording());
+    EXPECT_EQ(m_program.Send(m_port, {"13,101"}), "OK\n");
+    ASSERT_TRUE(WaitUntil([&] { return Played(kLastClip) > 0; }, 120)) << m_program.Logs();
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(m_program.Logs(), "当前语音播放结束。") >= 5; }))
+        << m_program.Logs();
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_GT(SoundingSeconds(m_pulse.StopRecording()), 2.0);
     LeavesCleanly();
 }
 
