@@ -1,5 +1,8 @@
 #include "voice/PlayHelper.h"
 
+#include <algorithm>
+#include <string>
+
 #include "app/Helpers.h"
 #include "app/IniHelper.h"
 #include "app/LogHelper.h"
@@ -14,6 +17,12 @@ SingletonSlot<PlayHelper> s_slot;
 PlayHelper::PlayerFactory& Factory() {
     static PlayHelper::PlayerFactory factory;
     return factory;
+}
+
+// What an announcement takes of the queue's bound: an empty one counts too, so
+// that a flood of messages that compose to nothing is bounded as well.
+size_t ClipsCounted(const Announcement& announcement) {
+    return std::max<size_t>(1, announcement.size());
 }
 }  // namespace
 
@@ -115,9 +124,37 @@ PlayHelper::~PlayHelper() {
     m_player.reset();
 }
 
-void PlayHelper::Enqueue(const Announcement& announcement) {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    m_queue.push_back(announcement);
+bool PlayHelper::Enqueue(const Announcement& announcement) {
+    const size_t clips = ClipsCounted(announcement);
+    bool accepted = false;
+    bool burstStarts = false;
+    size_t burstDropped = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        if (m_dropped > 0 && m_queuedClips <= kMaxQueuedClips / 2) {
+            burstDropped = m_dropped;
+            m_dropped = 0;
+        }
+        if (m_queuedClips + clips <= kMaxQueuedClips) {
+            m_queue.push_back(announcement);
+            m_queuedClips += clips;
+            accepted = true;
+        } else {
+            burstStarts = m_dropped == 0;
+            ++m_dropped;
+        }
+    }
+    // Written outside the lock: the play sequence must not wait on the log.
+    if (burstDropped > 0) {
+        LogHelper::GetInstance()->Info("PlayHelper::Enqueue 播报队列已恢复，其间丢弃了 " +
+                                       std::to_string(burstDropped) + " 条播报。");
+    }
+    if (burstStarts) {
+        LogHelper::GetInstance()->Error("PlayHelper::Enqueue 播报队列已满（" +
+                                        std::to_string(kMaxQueuedClips) +
+                                        " 段语音），丢弃新的播报。");
+    }
+    return accepted;
 }
 
 size_t PlayHelper::QueueLength() {
@@ -145,14 +182,21 @@ bool PlayHelper::SetVolume(unsigned volume) {
 }
 
 void PlayHelper::Advance() {
-    if (NeedsNewPlayer()) {
-        ReplacePlayer();
+    try {
+        if (NeedsNewPlayer()) {
+            ReplacePlayer();
+        }
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        if (m_closing) {
+            return;
+        }
+        AdvanceLocked();
+    } catch (...) {
+        // A run left marked busy with no clip under way would never be
+        // stepped again: the play thread steps only while nothing plays.
+        m_busy = false;
+        throw;
     }
-    std::lock_guard<std::mutex> lock(m_runMutex);
-    if (m_closing) {
-        return;
-    }
-    AdvanceLocked();
 }
 
 void PlayHelper::OnPlayerEnd(uint64_t serial) {
@@ -166,6 +210,9 @@ void PlayHelper::OnPlayerEnd(uint64_t serial) {
         m_player->Close();
         AdvanceLocked();
     } catch (...) {
+        // No further end will come for this run; with busy cleared the play
+        // thread takes the sequence on at its next pass.
+        m_busy = false;
         LogHelper::GetInstance()->Error("发生异常 PlayHelper::OnPlayerMessage");
     }
 }
@@ -175,6 +222,7 @@ bool PlayHelper::TakeNext(Announcement& next) {
     if (m_queue.empty()) {
         return false;
     }
+    m_queuedClips -= ClipsCounted(m_queue.front());
     next = std::move(m_queue.front());
     m_queue.pop_front();
     return true;

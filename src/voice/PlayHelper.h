@@ -28,8 +28,19 @@ public:
     using PlayerFactory = std::function<std::unique_ptr<AudioPlayer>()>;
     static void SetPlayerFactory(PlayerFactory factory);
 
-    // Appends a copy at the back of the queue (window thread).
-    void Enqueue(const Announcement& announcement);
+    // The queue holds at most this many clips (an announcement without clips
+    // counts as one). A real backlog is a handful of announcements of about
+    // five clips each; one 512-byte dot-form message alone makes about 500.
+    // 20,000 clips are hours of speech, and at 32 to 64 bytes a clip name
+    // about 1 MB: far above any backlog a store builds, and a peer flooding the
+    // port cannot grow memory past it.
+    static constexpr size_t kMaxQueuedClips = 20000;
+
+    // Appends a copy at the back of the queue (window thread); false when it
+    // would not fit under kMaxQueuedClips and was dropped. The first drop of a
+    // burst writes one error line; the burst ends, with one information line
+    // counting what was dropped, once the queue has drained to half the bound.
+    bool Enqueue(const Announcement& announcement);
     // One step of the play sequence (play thread). A run about to start
     // without a working player first tries a new one, so that an audio server
     // that comes up, or back, later is used from the next announcement on.
@@ -71,6 +82,8 @@ private:
 
     std::atomic<bool> m_busy{false};
     std::deque<Announcement> m_queue;  // guarded by m_queueMutex alone
+    size_t m_queuedClips = 0;          // clips in m_queue; guarded by m_queueMutex
+    size_t m_dropped = 0;              // dropped in the burst under way; guarded by m_queueMutex
     bool m_inProgress = false;
     std::deque<std::string> m_current;
     // Held only for a copy, so the window thread never waits on playback or on

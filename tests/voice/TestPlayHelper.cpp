@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "app/IniHelper.h"
@@ -22,6 +23,14 @@
 
 namespace {
 const std::string kEnd = "当前语音播放结束。";
+
+size_t CountOf(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
 
 class PlayHelperTest : public PlayHelperFixture {
 protected:
@@ -161,6 +170,7 @@ struct FakeRecord {
     std::vector<std::string> played;
     unsigned volume = 0;
     bool lost = false;
+    bool throwOnClose = false;  // the next Close throws, as the end path's first step
     AudioPlayer::EndCallback end;
 };
 
@@ -186,7 +196,13 @@ public:
         return true;
     }
     std::string LastError() const override { return {}; }
-    void Close() override {}
+    void Close() override {
+        std::lock_guard<std::mutex> lock(m_record->mutex);
+        if (m_record->throwOnClose) {
+            m_record->throwOnClose = false;
+            throw std::runtime_error("close failed");
+        }
+    }
     bool DeviceLost() const override {
         std::lock_guard<std::mutex> lock(m_record->mutex);
         return m_record->lost;
@@ -197,23 +213,45 @@ private:
     std::string m_path;
 };
 
+// Every fake player the wrapper makes, in order.
+class FakePlayers {
+public:
+    FakePlayers() {
+        PlayHelper::SetPlayerFactory([this] {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_records.push_back(std::make_shared<FakeRecord>());
+            return std::unique_ptr<AudioPlayer>(new FakePlayer(m_records.back()));
+        });
+    }
+    size_t Made() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_records.size();
+    }
+    std::shared_ptr<FakeRecord> operator[](size_t player) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_records.at(player);
+    }
+    std::vector<std::string> Played(size_t player) {
+        const std::shared_ptr<FakeRecord> record = (*this)[player];
+        std::lock_guard<std::mutex> lock(record->mutex);
+        return record->played;
+    }
+    // The end callback as the player holds it now.
+    AudioPlayer::EndCallback End(size_t player) {
+        const std::shared_ptr<FakeRecord> record = (*this)[player];
+        std::lock_guard<std::mutex> lock(record->mutex);
+        return record->end;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::shared_ptr<FakeRecord>> m_records;
+};
+
 TEST_F(PlayHelperTest, ALostDeviceSkipsTheRestOfTheRunAndTheNextRunGetsANewPlayer) {
-    std::mutex mutex;
-    std::vector<std::shared_ptr<FakeRecord>> players;
-    PlayHelper::SetPlayerFactory([&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        players.push_back(std::make_shared<FakeRecord>());
-        return std::unique_ptr<AudioPlayer>(new FakePlayer(players.back()));
-    });
-    auto made = [&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return players.size();
-    };
-    auto played = [&](size_t player) {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::lock_guard<std::mutex> record(players[player]->mutex);
-        return players[player]->played;
-    };
+    FakePlayers players;
+    auto made = [&] { return players.Made(); };
+    auto played = [&](size_t player) { return players.Played(player); };
     PlayHelper* helper = Start();
     ASSERT_EQ(made(), 1u);
     EXPECT_TRUE(helper->SetVolume(37));
@@ -252,6 +290,59 @@ TEST_F(PlayHelperTest, ALostDeviceSkipsTheRestOfTheRunAndTheNextRunGetsANewPlaye
     end();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(played(1), (std::vector<std::string>{"c.wav", "a.wav"}));
+}
+
+// The end path fails (here the player's close throws): the error is logged,
+// busy is cleared so the play thread steps on, and the next announcement is
+// spoken instead of the queue sticking for good.
+TEST_F(PlayHelperTest, AnExceptionWhereAClipEndsDoesNotStickTheQueue) {
+    FakePlayers players;
+    PlayHelper* helper = Start();
+    helper->Enqueue({"a.wav"});
+    ASSERT_TRUE(WaitUntil([&] { return players.Played(0).size() == 1; }));
+    players[0]->mutex.lock();
+    players[0]->throwOnClose = true;
+    players[0]->mutex.unlock();
+    players.End(0)();
+    EXPECT_FALSE(helper->IsBusy());
+    EXPECT_NE(Log().find("发生异常 PlayHelper::OnPlayerMessage"), std::string::npos) << Log();
+
+    helper->Enqueue({"b.mp3"});
+    ASSERT_TRUE(WaitUntil([&] { return players.Played(0).size() == 2; })) << Log();
+    EXPECT_EQ(players.Played(0), (std::vector<std::string>{"a.wav", "b.mp3"}));
+    players.End(0)();
+    EXPECT_TRUE(WaitIdle(helper));
+}
+
+// A flood beyond the bound is dropped, with one error line per burst of drops
+// however many it holds, and one line counting them when the queue has room again.
+TEST_F(PlayHelperTest, TheQueueIsBoundedAndEachBurstOfDropsIsLoggedOnce) {
+    constexpr size_t kHalf = PlayHelper::kMaxQueuedClips / 2;
+    const Announcement half(kHalf, "tick.wav");
+    FakePlayers players;
+    PlayHelper* helper = Start();
+    auto full = [&] { return CountOf(Log(), "播报队列已满"); };
+
+    // The first announcement plays (and leaves the queue); two halves fill it.
+    ASSERT_TRUE(helper->Enqueue({"a.wav"}));
+    ASSERT_TRUE(WaitUntil([&] { return players.Played(0).size() == 1; }));
+    EXPECT_TRUE(helper->Enqueue(half));
+    EXPECT_TRUE(helper->Enqueue(half));
+    EXPECT_FALSE(helper->Enqueue({"c.wav"}));
+    EXPECT_FALSE(helper->Enqueue({}));
+    EXPECT_FALSE(helper->Enqueue(half));
+    EXPECT_EQ(helper->QueueLength(), 2u);
+    EXPECT_EQ(full(), 1u) << Log();
+
+    // A half is taken to be spoken: the queue is down to half, the burst is over.
+    players.End(0)();
+    ASSERT_TRUE(WaitUntil([&] { return players.Played(0).size() == 2; }));
+    EXPECT_TRUE(helper->Enqueue({"c.wav"}));
+    EXPECT_EQ(CountOf(Log(), "其间丢弃了 3 条播报"), 1u) << Log();
+    EXPECT_FALSE(helper->Enqueue(half));
+    EXPECT_FALSE(helper->Enqueue(half));
+    EXPECT_EQ(full(), 2u) << "a new burst says so once more";
+    EXPECT_EQ(helper->QueueLength(), 2u);
 }
 
 TEST_F(PlayHelperTest, SetVolumeTakesPercentUpTo100) {
