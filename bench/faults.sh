@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Audio faults against the voice side's services (bench/link_server in services
 # mode, speaking the recorded clips of audio/clips): the audio server missing at
-# start, and killed in the middle of an announcement. Each time the cashier link
-# must keep answering every message with OK, the process must stay up, the play
-# queue must run dry and the process must end cleanly when told to.
+# start, killed in the middle of an announcement, and frozen (SIGSTOP) in the
+# middle of one. Each time the cashier link must keep answering every message
+# with OK and the process must stay up; the play queue must run dry and the
+# process end cleanly when told to, with a frozen server within 5 s.
 #
 #   bench/faults.sh BIN_DIR        (BIN_DIR holds link_server and loadgen)
 #
@@ -129,6 +130,51 @@ if [ -n "$pulse_pid" ] && start_link killed; then
     finish_link "audio server killed"
 else
     check "audio server killed: set-up" no "pulseaudio or link_server did not start"
+fi
+
+# ---- 3. audio server frozen mid-announcement ----------------------------------------
+# SIGSTOP: the server keeps its socket and never answers. Told to end, the
+# process must still leave within 5 s; the time it took is printed.
+if [ -S "$pdir/native" ]; then
+    rm -f "$pdir/native"
+    PULSE_RUNTIME_PATH=$pdir/runtime PULSE_STATE_PATH=$pdir/state HOME=$pdir \
+        pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
+        --system=false --realtime=no --high-priority=no --log-target=stderr \
+        -L "module-null-sink sink_name=faults_null" \
+        -L "module-native-protocol-unix auth-anonymous=1 socket=$pdir/native" 2>"$pdir/log" &
+    pulse_pid=$!
+    pids+=("$pulse_pid")
+    for _ in $(seq 100); do [ -S "$pdir/native" ] && break; sleep 0.1; done
+fi
+if [ -S "$pdir/native" ] && start_link frozen; then
+    "$bin/loadgen" --port "$link_port" --conns 1 --seconds 5 --max-messages 1 \
+        --message 12,101 >/dev/null
+    sleep 1.5
+    kill -STOP "$pulse_pid"
+    answers_all "audio server frozen" 2 x,download
+    alive "audio server frozen"
+    asked=$(date +%s%N)
+    kill -TERM "$link_pid"
+    for _ in $(seq 300); do kill -0 "$link_pid" 2>/dev/null || break; sleep 0.1; done
+    took_ms=$((($(date +%s%N) - asked) / 1000000))
+    rc=0
+    if kill -0 "$link_pid" 2>/dev/null; then
+        check "audio server frozen: process ends within 5 s when told" no \
+            "still running after ${took_ms} ms"
+        kill -9 "$link_pid"
+        wait "$link_pid" 2>/dev/null
+    else
+        wait "$link_pid" 2>/dev/null || rc=$?
+        check "audio server frozen: process ends within 5 s when told" \
+            "$([ "$took_ms" -le 5000 ] && [ $rc -eq 0 ] && echo yes || echo no)" \
+            "took ${took_ms} ms, exit status $rc"
+        echo "     (ended ${took_ms} ms after SIGTERM, exit status $rc)"
+    fi
+    kill -CONT "$pulse_pid"
+    kill -9 "$pulse_pid"
+    wait "$pulse_pid" 2>/dev/null
+else
+    check "audio server frozen: set-up" no "pulseaudio or link_server did not start"
 fi
 
 echo "faults: $passed passed, $failed failed"

@@ -376,6 +376,22 @@ drain_section() {
     echo
 }
 
+flood_section() {
+    echo "## 9. A flood of long dot-form messages"
+    echo
+    if ! has link_server || ! command -v sox >/dev/null; then
+        echo "Not run: bench/link_server or sox is missing."
+        echo
+        return
+    fi
+    echo "bench/flood.sh: the services of section 5 flooded with 40,000 messages of"
+    echo "\`12.<505 digits>#6\` (510 bytes, 508 clips each) over 10 connections, in slices"
+    echo "of 1,000; the play queue is bounded at 20,000 clips and drops the rest."
+    echo
+    "$root/bench/flood.sh" "$bin" 2>&1 || true
+    echo
+}
+
 # ---- 7. the whole program ------------------------------------------------------------
 listens_on() { ss -ltn "sport = :$1" | grep -q LISTEN; }
 
@@ -474,6 +490,7 @@ program_section() {
     faults_section
     program_section
     drain_section
+    flood_section
 } >"$work/results.md"
 cp "$work/results.md" "$results"
 log "wrote $results"
