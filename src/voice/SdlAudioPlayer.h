@@ -58,8 +58,11 @@ public:
     // Opening takes some tens of milliseconds on a busy machine; a server
     // that has not answered in this time is taken for one that will not.
     static constexpr std::chrono::milliseconds kOpenDeadline{2000};
-    // How long the destructor waits for SDL to let go of the device.
-    static constexpr std::chrono::milliseconds kCloseDeadline{2000};
+    // How long the destructor waits for SDL to let go of the device. SDL's
+    // audio thread ends only at the server's next request for sound, which
+    // for a device opened moments before can take 2 s (a null sink's first
+    // block); a server that has not asked by then is taken for a frozen one.
+    static constexpr std::chrono::milliseconds kCloseDeadline{2500};
 
 private:
     SdlAudioPlayer() = default;

@@ -1,6 +1,7 @@
 // The SDL2_mixer player on SDL's dummy driver: opening by format, the end of a
 // clip reported once and only for the clip being played, calls from inside the
-// end callback, and no player without an audio device.
+// end callback, and no player without an audio device; on a real PulseAudio
+// daemon that stops answering, neither opening nor closing waits for ever.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/PulseServer.h"
 #include "support/TempProgramDir.h"
 #include "support/ToneClip.h"
 #include "voice/SdlAudioPlayer.h"
@@ -191,5 +193,75 @@ TEST(SdlAudioPlayerDevice, NoUsableAudioDeviceGivesNoPlayer) {
     EXPECT_FALSE(reason.empty());
     // Nothing is left half open: the next player gets the device.
     EXPECT_NE(SdlAudioPlayer::Create(&reason), nullptr) << reason;
+}
+
+// A daemon stopped with SIGSTOP keeps its socket and never answers; SDL would
+// wait for it for ever. The bounds below only catch such a hang.
+class SdlAudioPlayerFrozenServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        ASSERT_TRUE(m_server.Start(&why)) << why;
+        ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    }
+    // The device is left free for the next test: a close still waiting on the
+    // server ends with its connection.
+    void TearDown() override {
+        m_server.Stop();
+        ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+        std::string reason;
+        EXPECT_NE(CreateOnceFree(reason), nullptr) << reason;
+    }
+
+    // Runs `step` and says whether it came back within 10 s.
+    template <typename Step>
+    static bool ReturnsSoon(Step step) {
+        const auto start = std::chrono::steady_clock::now();
+        step();
+        return std::chrono::steady_clock::now() - start < std::chrono::seconds(10);
+    }
+
+    // A player once SDL has let go of the device (after a late open or close).
+    static std::unique_ptr<SdlAudioPlayer> CreateOnceFree(std::string& reason) {
+        std::unique_ptr<SdlAudioPlayer> player;
+        for (int i = 0; i < 600 && !player; ++i) {
+            player = SdlAudioPlayer::Create(&reason);
+            if (!player) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
+        return player;
+    }
+
+    PulseServer m_server;
+};
+
+TEST_F(SdlAudioPlayerFrozenServer, ClosingGivesUpAndTheDeviceIsFreeOnceTheServerAnswers) {
+    std::string reason;
+    auto player = SdlAudioPlayer::Create(&reason);
+    ASSERT_NE(player, nullptr) << reason;
+    m_server.Freeze();
+    EXPECT_TRUE(ReturnsSoon([&] { player.reset(); }));
+    // SDL is still inside its close: no second player meanwhile.
+    EXPECT_TRUE(ReturnsSoon([&] { player = SdlAudioPlayer::Create(&reason); }));
+    EXPECT_EQ(player, nullptr);
+    EXPECT_NE(reason.find("still closing"), std::string::npos) << reason;
+
+    m_server.Thaw();
+    player = CreateOnceFree(reason);
+    EXPECT_NE(player, nullptr) << reason;
+}
+
+TEST_F(SdlAudioPlayerFrozenServer, OpeningGivesUpAndALateOpenLetsGoOfTheDevice) {
+    m_server.Freeze();
+    std::string reason;
+    std::unique_ptr<SdlAudioPlayer> player;
+    EXPECT_TRUE(ReturnsSoon([&] { player = SdlAudioPlayer::Create(&reason); }));
+    EXPECT_EQ(player, nullptr);
+    EXPECT_NE(reason.find("did not answer"), std::string::npos) << reason;
+
+    m_server.Thaw();
+    player = CreateOnceFree(reason);
+    ASSERT_NE(player, nullptr) << reason;
 }
 }  // namespace
