@@ -109,12 +109,14 @@ fi
 
 # ---- 2. audio server killed mid-announcement --------------------------------------
 . "$root/scripts/private-pulse.sh"
-pulse_pid=
-if private_pulse_start "$work/pulse" faults_null; then
+# start_pulse DIR: a daemon of its own for one case; sets $pulse_pid.
+start_pulse() {
+    pulse_pid=
+    private_pulse_start "$1" faults_null || return 1
     pulse_pid=$PRIVATE_PULSE_PID
     pids+=("$pulse_pid")
-fi
-if [ -n "$pulse_pid" ] && start_link killed; then
+}
+if start_pulse "$work/pulse" && start_link killed; then
     "$bin/loadgen" --port "$link_port" --conns 1 --seconds 5 --max-messages 1 \
         --message 12,101 >/dev/null
     sleep 1.5  # the play thread has started speaking by now
@@ -135,18 +137,7 @@ fi
 # ---- 3. audio server frozen mid-announcement ----------------------------------------
 # SIGSTOP: the server keeps its socket and never answers. Told to end, the
 # process must still leave within 5 s; the time it took is printed.
-if [ -S "$pdir/native" ]; then
-    rm -f "$pdir/native"
-    PULSE_RUNTIME_PATH=$pdir/runtime PULSE_STATE_PATH=$pdir/state HOME=$pdir \
-        pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
-        --system=false --realtime=no --high-priority=no --log-target=stderr \
-        -L "module-null-sink sink_name=faults_null" \
-        -L "module-native-protocol-unix auth-anonymous=1 socket=$pdir/native" 2>"$pdir/log" &
-    pulse_pid=$!
-    pids+=("$pulse_pid")
-    for _ in $(seq 100); do [ -S "$pdir/native" ] && break; sleep 0.1; done
-fi
-if [ -S "$pdir/native" ] && start_link frozen; then
+if start_pulse "$work/pulse-frozen" && start_link frozen; then
     "$bin/loadgen" --port "$link_port" --conns 1 --seconds 5 --max-messages 1 \
         --message 12,101 >/dev/null
     sleep 1.5

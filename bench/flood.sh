@@ -17,42 +17,10 @@ bin=${1:?usage: flood.sh BIN_DIR [COUNT]}
 count=${2:-40000}
 slice=1000
 root=$(cd "$(dirname "$0")/.." && pwd)
-work=$(mktemp -d)
-pid=
-cleanup() {
-    [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir "$work/clips"
-for clip in "$root"/audio/clips/*; do
-    sox -q -n -r 44100 -c 1 -b 16 -t wav "$work/clips/$(basename "$clip")" synth 0.02 sine 800
-done
-export BENCH_CLIPS=$work/clips SDL_AUDIODRIVER=dummy
-
-rss() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
+# shellcheck source=bench/tone_services.sh
+source "$root/bench/tone_services.sh"
 field() { echo "$2" | tr ' ' '\n' | sed -n "s/^$1=//p"; }
-
-for _ in 1 2 3 4 5 6; do
-    port=$((20000 + RANDOM % 20000))
-    "$bin/link_server" "$port" services >"$work/out" 2>"$work/err" &
-    pid=$!
-    for _ in $(seq 50); do
-        grep -q '^listening' "$work/out" && break
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    grep -q '^listening' "$work/out" && break
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    pid=
-done
-if [ -z "$pid" ]; then
-    echo "Not run: link_server did not start ($(tail -1 "$work/err"))."
-    exit 1
-fi
+start_tone_services
 
 message="12.$(printf '%0505d' 0 | tr 0 7)#6"
 sleep 3

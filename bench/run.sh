@@ -352,7 +352,8 @@ faults_section() {
         return
     fi
     echo "bench/faults.sh: the services speaking the recorded clips, with no audio server at"
-    echo "start, and with the audio server killed (SIGKILL) during an announcement."
+    echo "start, with the audio server killed (SIGKILL) during an announcement, and with it"
+    echo "frozen (SIGSTOP) during one."
     echo
     echo '```'
     "$root/bench/faults.sh" "$bin" 2>&1 || true
@@ -360,36 +361,36 @@ faults_section() {
     echo
 }
 
-drain_section() {
-    echo "## 8. Memory once a long queue has been spoken"
+# tone_section HEADING SCRIPT LINE...: a section whose table comes from a script
+# of bench/ that runs the services on short tones; the lines describe it.
+tone_section() {
+    local heading=$1 script=$2
+    shift 2
+    echo "## $heading"
     echo
     if ! has link_server || ! command -v sox >/dev/null; then
         echo "Not run: bench/link_server or sox is missing."
         echo
         return
     fi
-    echo "bench/drain.sh: the services of section 5 speaking 2,000 queued announcements"
-    echo "of 12,101 (five clips each, 20 ms tones under the recorded clips' names, SDL's"
-    echo "dummy device) until the queue runs dry."
+    printf '%s\n' "$@"
     echo
-    "$root/bench/drain.sh" "$bin" 2>&1 || true
+    "$root/bench/$script" "$bin" 2>&1 || true
     echo
 }
 
+drain_section() {
+    tone_section "8. Memory once a long queue has been spoken" drain.sh \
+        "bench/drain.sh: the services of section 5 speaking 2,000 queued announcements" \
+        "of 12,101 (five clips each, 20 ms tones under the recorded clips' names, SDL's" \
+        "dummy device) until the queue runs dry."
+}
+
 flood_section() {
-    echo "## 9. A flood of long dot-form messages"
-    echo
-    if ! has link_server || ! command -v sox >/dev/null; then
-        echo "Not run: bench/link_server or sox is missing."
-        echo
-        return
-    fi
-    echo "bench/flood.sh: the services of section 5 flooded with 40,000 messages of"
-    echo "\`12.<505 digits>#6\` (510 bytes, 508 clips each) over 10 connections, in slices"
-    echo "of 1,000; the play queue is bounded at 20,000 clips and drops the rest."
-    echo
-    "$root/bench/flood.sh" "$bin" 2>&1 || true
-    echo
+    tone_section "9. A flood of long dot-form messages" flood.sh \
+        "bench/flood.sh: the services of section 5 flooded with 40,000 messages of" \
+        "\`12.<505 digits>#6\` (510 bytes, 508 clips each) over 10 connections, in slices" \
+        "of 1,000; the play queue is bounded at 20,000 clips and drops the rest."
 }
 
 # ---- 7. the whole program ------------------------------------------------------------

@@ -63,10 +63,26 @@ protected:
             << "thirteen needs a waiter, about 5 seconds of clips";
     }
 
+    // A server at the program's address and an announcement under way: its
+    // second clip has started.
+    void SpeakingMidAnnouncement() {
+        std::string why;
+        ASSERT_TRUE(m_pulse.Start(&why)) << why;
+        StartProgram();
+        EXPECT_EQ(m_program.Send(m_port, {"12,101"}), "OK\n");
+        ASSERT_TRUE(WaitUntil([&] { return CountOf(m_program.Logs(), "PlayHelper::Play ") >= 2; }))
+            << m_program.Logs();
+    }
+
+    // SIGTERM ends the program with 0 and its settings written. Stop waits 5 s
+    // for the exit before it kills: a generous bound that only catches a hang.
     void LeavesCleanly() {
         EXPECT_EQ(m_program.Send(m_port, {"x,download"}), "OK\n");
+        const auto asked = std::chrono::steady_clock::now();
         EXPECT_EQ(ProgramFolder::StopWithSigterm(m_voice), "exit 0")
-            << m_program.Dir().Read("stderr.txt");
+            << m_program.Dir().Read("stderr.txt") << m_program.Logs();
+        m_exitTook = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - asked);
         const std::string settings = m_program.Dir().Read("Setting.ini");
         EXPECT_NE(settings.find("volume=100"), std::string::npos) << settings;
         EXPECT_NE(settings.find("shield=1"), std::string::npos) << settings;
@@ -82,6 +98,7 @@ protected:
     SpawnedProcess m_voice;
     int m_port = 0;
     size_t m_endsBefore = 0;
+    std::chrono::milliseconds m_exitTook{0};
 };
 
 TEST_F(AudioFaultTest, NoAudioServerAtStart) {
@@ -93,14 +110,7 @@ TEST_F(AudioFaultTest, NoAudioServerAtStart) {
 }
 
 TEST_F(AudioFaultTest, AudioServerKilledMidAnnouncement) {
-    std::string why;
-    ASSERT_TRUE(m_pulse.Start(&why)) << why;
-    StartProgram();
-
-    EXPECT_EQ(m_program.Send(m_port, {"12,101"}), "OK\n");
-    // Killed once the second clip has started: the announcement is under way.
-    ASSERT_TRUE(WaitUntil([&] { return CountOf(m_program.Logs(), "PlayHelper::Play ") >= 2; }))
-        << m_program.Logs();
+    ASSERT_NO_FATAL_FAILURE(SpeakingMidAnnouncement());
     m_pulse.Kill();
     EXPECT_EQ(m_program.Send(m_port, {"x,download", "x,download"}), "OK\nOK\n");
     // The clip under way runs out and the rest of the announcement is skipped
@@ -119,28 +129,12 @@ TEST_F(AudioFaultTest, AudioServerKilledMidAnnouncement) {
 // announcement: SDL would wait for it for ever when the device is closed, so
 // SIGTERM must still end the program, with its settings written.
 TEST_F(AudioFaultTest, AudioServerFrozenMidAnnouncement) {
-    std::string why;
-    ASSERT_TRUE(m_pulse.Start(&why)) << why;
-    StartProgram();
-
-    EXPECT_EQ(m_program.Send(m_port, {"12,101"}), "OK\n");
-    ASSERT_TRUE(WaitUntil([&] { return CountOf(m_program.Logs(), "PlayHelper::Play ") >= 2; }))
-        << m_program.Logs();
+    ASSERT_NO_FATAL_FAILURE(SpeakingMidAnnouncement());
     m_pulse.Freeze();
     EXPECT_EQ(m_program.Send(m_port, {"x,download", "13,101"}), "OK\nOK\n");
-
-    // Stop waits 5 s for the exit before it kills: a generous bound that only
-    // catches the hang.
-    const auto asked = std::chrono::steady_clock::now();
-    EXPECT_EQ(ProgramFolder::StopWithSigterm(m_voice), "exit 0")
-        << m_program.Dir().Read("stderr.txt") << m_program.Logs();
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - asked);
-    RecordProperty("exit_ms", std::to_string(took.count()));
-    std::cout << "exit after SIGTERM with a frozen sound server: " << took.count() << " ms\n";
-    const std::string settings = m_program.Dir().Read("Setting.ini");
-    EXPECT_NE(settings.find("volume=100"), std::string::npos) << settings;
-    EXPECT_NE(settings.find("shield=1"), std::string::npos) << settings;
+    LeavesCleanly();
+    RecordProperty("exit_ms", std::to_string(m_exitTook.count()));
+    std::cout << "exit after SIGTERM with a frozen sound server: " << m_exitTook.count() << " ms\n";
     m_pulse.Thaw();
 }
 
