@@ -29,12 +29,7 @@ while [ "$(last_state)" != "queue=0 busy=0" ] && [ $((SECONDS - start)) -lt 1800
 done
 spent=$((SECONDS - start))
 drained=$(rss "$pid")
-sleep 5
-later=$(rss "$pid")
-kill -TERM "$pid"
-wait "$pid"
-rc=$?
-pid=
+stop_tone_services
 
 echo "| figure | value |"
 echo "|---|---|"

@@ -44,12 +44,7 @@ while [ "$sent" -lt "$count" ] && kill -0 "$pid" 2>/dev/null; do
         rows+=("| $sent | $answered | $unanswered | $((SECONDS - start)) | $now |")
     fi
 done
-sleep 5
-later=$(rss "$pid")
-kill -TERM "$pid"
-wait "$pid"
-rc=$?
-pid=
+stop_tone_services
 full=$(grep -c '播报队列已满' "$work/out")
 resumed=$(grep -c '播报队列已恢复' "$work/out")
 

@@ -6,6 +6,8 @@
 #
 #   start_tone_services    sets $pid and $port; the server's output goes to
 #                          $work/out and $work/err. Exits 1 when it cannot start.
+#   stop_tone_services     5 s after the last load, sets $later (resident memory
+#                          then, KiB), ends the server and sets $rc (its exit status)
 #   rss PID                resident memory in KiB
 
 work=$(mktemp -d)
@@ -43,4 +45,13 @@ start_tone_services() {
     done
     echo "Not run: link_server did not start ($(tail -1 "$work/err"))."
     exit 1
+}
+
+stop_tone_services() {
+    sleep 5
+    later=$(rss "$pid")
+    kill -TERM "$pid"
+    wait "$pid"
+    rc=$?
+    pid=
 }
