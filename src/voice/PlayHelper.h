@@ -38,8 +38,9 @@ public:
 
     // Appends a copy at the back of the queue (window thread); false when it
     // would not fit under kMaxQueuedClips and was dropped. The first drop of a
-    // burst writes one error line; the burst ends, with one information line
-    // counting what was dropped, once the queue has drained to half the bound.
+    // burst writes one error line; the first announcement that arrives once
+    // the queue has drained to half the bound ends the burst, with one
+    // information line counting what was dropped.
     bool Enqueue(const Announcement& announcement);
     // One step of the play sequence (play thread). A run about to start
     // without a working player first tries a new one, so that an audio server
