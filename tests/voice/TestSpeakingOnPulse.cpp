@@ -192,7 +192,7 @@ TEST_F(SpeakingOnPulseTest, TheServerGoingAwayMidClipDoesNotLeaveTheRunBusy) {
         (m_server.*fail)();
         EXPECT_TRUE(WaitIdle(helper));
     }
-    // SDL waits for a frozen server when the device is closed at shutdown.
+    // Closing gives up on a frozen server after a while; thawed, it lets go at once.
     m_server.Thaw();
 }
 }  // namespace
