@@ -241,6 +241,9 @@ TEST_F(SdlAudioPlayerFrozenServer, ClosingGivesUpAndTheDeviceIsFreeOnceTheServer
     auto player = SdlAudioPlayer::Create(&reason);
     ASSERT_NE(player, nullptr) << reason;
     m_server.Freeze();
+    // What the server sent before it stopped is read first; only then does
+    // SDL's audio thread wait on it for good, as it does mid-announcement.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_TRUE(ReturnsSoon([&] { player.reset(); }));
     // SDL is still inside its close: no second player meanwhile.
     EXPECT_TRUE(ReturnsSoon([&] { player = SdlAudioPlayer::Create(&reason); }));
