@@ -2,6 +2,7 @@
 
 #include "ui/SkinArchive.h"
 #include "ui/SkinBuilder.h"
+#include "ui/WindowComposition.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSlider>
@@ -50,6 +52,10 @@ WindowImplBase::~WindowImplBase() {
 
 bool WindowImplBase::Create(QWidget* owner, const QString& title) {
     m_owner = owner;
+    if (owner) {
+        // A dialog of its owner, still a window of its own.
+        setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    }
     setObjectName(GetWindowClassName());
     setWindowTitle(title);
     SkinBuilder builder([this](const QString& className, QWidget* parent) {
@@ -62,23 +68,60 @@ bool WindowImplBase::Create(QWidget* owner, const QString& title) {
         // Without its layout the window still exists, empty, so that the
         // program can go on and close it normally.
         resize(320, 200);
+        AttachToOwner();
         InitWindow();
         return false;
     }
+    const auto number = [this](const char* name) {
+        const QVariant value = m_form->property(name);
+        return value.isValid() ? value.toInt() : 0;
+    };
+    m_caption = number("caption");
+    m_radius = number("roundCorner");
+    m_shadow = number("shadow");
+    m_transparent = m_form->property("transparentBackground").toBool();
+    ApplyLook();
+    // The square look keeps a 1-px border; the composed one a margin for its shadow.
+    const int margin = m_composed ? m_shadow : 1;
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setContentsMargins(margin, margin, margin, margin);
     layout->setSpacing(0);
     layout->addWidget(m_form);
     const QSize size = m_form->size();
+    const QSize frame(2 * margin, 2 * margin);
     if (m_form->minimumSize() == m_form->maximumSize() && !m_form->minimumSize().isEmpty()) {
-        setFixedSize(m_form->minimumSize() + QSize(2, 2));
+        setFixedSize(m_form->minimumSize() + frame);
     } else {
-        resize(size + QSize(2, 2));
+        resize(size + frame);
     }
-    m_caption = m_form->property("caption").isValid() ? m_form->property("caption").toInt() : 0;
     HookControls(m_form);
+    AttachToOwner();
     InitWindow();
     return true;
+}
+
+void WindowImplBase::ApplyLook() {
+    m_composed = (m_radius > 0 || m_shadow > 0 || m_transparent) && CanComposeTranslucentWindows();
+    if (m_composed) {
+        // Set before the native window exists: it decides the window's visual.
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAutoFillBackground(false);
+    }
+}
+
+void WindowImplBase::AttachToOwner() {
+    if (!m_owner) {
+        return;
+    }
+    // The transient parent is what the desktop goes by: the dialog stays above
+    // its owner, has no taskbar entry and is placed over it. A QWidget parent
+    // would do the same but would also disable the dialog with its owner.
+    QWidget* ownerWindow = m_owner->window();
+    ownerWindow->winId();
+    winId();
+    if (QWindow* handle = windowHandle()) {
+        handle->setTransientParent(ownerWindow->windowHandle());
+    }
 }
 
 void WindowImplBase::CenterWindow() {
@@ -95,6 +138,9 @@ void WindowImplBase::CenterWindow() {
 
 int WindowImplBase::ShowModal() {
     QPointer<QWidget> owner = m_owner;
+    // Disabling the owner takes the keyboard focus from it; it gets it back
+    // where it was once this window has gone.
+    QPointer<QWidget> ownerFocus = owner ? owner->window()->focusWidget() : nullptr;
     if (owner) {
         owner->setEnabled(false);
     }
@@ -110,6 +156,9 @@ int WindowImplBase::ShowModal() {
     if (owner) {
         owner->setEnabled(true);
         owner->activateWindow();
+        if (ownerFocus && ownerFocus->window() == owner->window()) {
+            ownerFocus->setFocus();
+        }
     }
     const int code = m_code;
     FinalMessage();  // may schedule this object's deletion
@@ -240,7 +289,8 @@ bool WindowImplBase::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void WindowImplBase::mousePressEvent(QMouseEvent* event) {
-    const bool inCaption = m_caption < 0 || (m_caption > 0 && event->position().y() < m_caption);
+    const qreal y = event->position().y() - (m_form ? m_form->y() : 0);
+    const bool inCaption = m_caption < 0 || (m_caption > 0 && y < m_caption);
     if (event->button() == Qt::LeftButton && inCaption && windowHandle()) {
         // A frameless window is moved by dragging its caption area.
         windowHandle()->startSystemMove();
@@ -252,6 +302,27 @@ void WindowImplBase::mousePressEvent(QMouseEvent* event) {
 
 void WindowImplBase::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setPen(QColor(0xD0, 0xD0, 0xD0));
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    if (!m_composed) {
+        painter.setPen(QColor(0xD0, 0xD0, 0xD0));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        return;
+    }
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    const QRectF body = QRectF(rect()).adjusted(m_shadow, m_shadow, -m_shadow, -m_shadow);
+    QPainterPath bodyPath;
+    bodyPath.addRoundedRect(body, m_radius, m_radius);
+    // Rings of a faint black around the body, each one inside the last, so
+    // the shadow darkens towards the body; none falls under it.
+    for (int ring = m_shadow; ring > 0; --ring) {
+        QPainterPath ringPath;
+        ringPath.addRoundedRect(body.adjusted(-ring, -ring, ring, ring), m_radius + ring,
+                                m_radius + ring);
+        painter.fillPath(ringPath.subtracted(bodyPath), QColor(0, 0, 0, 12));
+    }
+    if (m_transparent) {
+        return;  // only the controls show, on the desktop behind
+    }
+    painter.setBrush(Qt::white);
+    painter.drawRoundedRect(body, m_radius, m_radius);
 }

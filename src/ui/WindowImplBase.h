@@ -24,8 +24,9 @@ public:
     WindowImplBase();
     ~WindowImplBase() override;
 
-    // Builds the window from its layout. `owner` (may be null) is disabled while
-    // this window runs modally, and the window is centred over it.
+    // Builds the window from its layout. With an `owner` the window is that
+    // window's dialog: kept above it by the desktop, without a taskbar entry of
+    // its own, centred over it, and the owner is disabled while it runs modally.
     bool Create(QWidget* owner, const QString& title);
     void CenterWindow();
     // Shows the window and runs a nested loop until it is closed; returns the code.
@@ -34,6 +35,9 @@ public:
     // to the window's own thread.
     void Close(int code);
     bool IsClosed() const { return m_closed; }
+    // Whether the window draws its own rounded corners and shadow (the desktop
+    // composes translucent windows), rather than the square look.
+    bool Composed() const { return m_composed; }
     int CloseCode() const { return m_code; }
 
     // The control named `name`: spelled exactly, else with letter case ignored; or nullptr.
@@ -78,13 +82,19 @@ protected:
     QWidget* Owner() const { return m_owner; }
 
 private:
+    void ApplyLook();
+    void AttachToOwner();
     void DoClose(int code);
     void FinalMessage();
 
     QWidget* m_form = nullptr;
     QPointer<QWidget> m_owner;
     QEventLoop* m_loop = nullptr;
-    int m_caption = 0;  // height of the drag area; -1 is the whole window
+    int m_caption = 0;           // height of the drag area; -1 is the whole window
+    int m_radius = 0;            // the layout's corner radius
+    int m_shadow = 0;            // the layout's shadow size
+    bool m_transparent = false;  // the layout wants no background at all
+    bool m_composed = false;
     int m_code = 0;
     bool m_closing = false;
     bool m_closed = false;

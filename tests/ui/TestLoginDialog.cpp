@@ -157,6 +157,61 @@ TEST_F(LoginDialogTest, EmptyFieldIsNamedAndFocused) {
     EXPECT_EQ(LoginRequests(), 0u);
 }
 
+// A failure other than an empty field leaves the cursor where the user had
+// it, though the window was disabled under the message (and the wait dialog).
+TEST_F(LoginDialogTest, FocusStaysWhereItWasAfterAFailedLogin) {
+    struct Case {
+        const char* password;
+        bool validPort;
+        const char* focus;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"secret", false, "boss_pass", "无效端口，请重新输入."},
+        {"secret", false, "boss_name", "无效端口，请重新输入."},
+        {"wrong", true, "boss_port", "密码错误，请重新输入"},
+        {"wrong", true, "boss_pass", "密码错误，请重新输入"},
+    };
+    StartApi(kAccounts);
+    for (const Case& c : cases) {
+        Open();
+        Fill("boss_name", QStringLiteral("boss"));
+        Fill("boss_pass", QString::fromUtf8(c.password));
+        Fill("boss_port", c.validPort ? QString::number(FreeLoopbackPort()) : QStringLiteral("0"));
+        Edit(c.focus)->setFocus();
+        m_messages.Clear();
+        QTest::keyClick(Edit(c.focus), Qt::Key_Return);
+        EXPECT_EQ(m_messages.Texts(), QStringList{QString::fromUtf8(c.message)}) << c.focus;
+        EXPECT_EQ(m_dialog->focusWidget(), Edit(c.focus)) << c.focus << " " << c.message;
+        SocketHelper::Destroy();
+    }
+}
+
+// The wait dialog and every message belong to the login window: the desktop
+// keeps them above it, gives them no taskbar entry and places them over it.
+TEST_F(LoginDialogTest, WaitDialogAndMessagesBelongToTheLoginWindow) {
+    // Slow enough for the wait dialog to be seen.
+    StartApi(R"({"accounts": [{"user_name": "boss", "pwd": "secret"}],
+        "refuse": {"code": 1, "msg": "密码错误，请重新输入"},
+        "responses": {"/api/index/voiceLogin": {"delay": 0.5}}})");
+    Open();
+    Fill("boss_name", QStringLiteral("boss"));
+    Fill("boss_pass", QStringLiteral("wrong"));
+    Fill("boss_port", QString::number(FreeLoopbackPort()));
+    QWindow* waitOwner = nullptr;
+    bool ownerDisabled = false;
+    WhenShown<WaitDialog>([&](WaitDialog* wait) {
+        waitOwner = wait->windowHandle()->transientParent();
+        ownerDisabled = !m_dialog->isEnabled();
+    });
+    ClickLogin();
+    EXPECT_EQ(waitOwner, m_dialog->windowHandle());
+    EXPECT_TRUE(ownerDisabled);
+    EXPECT_EQ(m_messages.Texts(), QStringList{QStringLiteral("密码错误，请重新输入")});
+    EXPECT_EQ(m_messages.Owners(), QList<QWindow*>{m_dialog->windowHandle()});
+    EXPECT_TRUE(m_dialog->isEnabled());
+}
+
 TEST_F(LoginDialogTest, EnterKeyLogsInLikeTheButton) {
     StartApi("{}");
     Open();

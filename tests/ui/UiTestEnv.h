@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -69,6 +70,9 @@ public:
                     dialog->property("_caught").isNull()) {
                     dialog->setProperty("_caught", true);
                     m_texts.push_back(dialog->Text());
+                    m_owners.push_back(dialog->windowHandle()
+                                           ? dialog->windowHandle()->transientParent()
+                                           : nullptr);
                     QTest::keyClick(dialog, Qt::Key_Return);
                 }
             }
@@ -76,9 +80,16 @@ public:
         m_timer.start(5);
     }
     const QStringList& Texts() const { return m_texts; }
-    void Clear() { m_texts.clear(); }
+    // The window each dialog was given to as its transient parent (its owner
+    // for the desktop), in the order the dialogs appeared.
+    const QList<QWindow*>& Owners() const { return m_owners; }
+    void Clear() {
+        m_texts.clear();
+        m_owners.clear();
+    }
 
 private:
     QTimer m_timer;
     QStringList m_texts;
+    QList<QWindow*> m_owners;
 };
