@@ -10,6 +10,7 @@
 #include "ui/SkinArchive.h"
 #include "ui/SkinBuilder.h"
 #include "ui/SkinControls.h"
+#include "ui/TrayMenuPlacement.h"
 
 #include <QCloseEvent>
 #include <QCursor>
@@ -96,9 +97,13 @@ void MainFrame::CreateTray() {
     m_tray = new QSystemTrayIcon(this);
     m_tray->setIcon(QIcon(SkinArchive::Instance().Pixmap(QStringLiteral("UI\\logo_qb.png"))));
     m_tray->setToolTip(QStringLiteral("Tallix语音端"));
+    if (DesktopPlacesTrayMenus()) {
+        m_tray->setContextMenu(m_menu);
+    }
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Context) {
+                // A menu handed to the icon is the desktop's to open.
+                if (reason == QSystemTrayIcon::Context && !m_tray->contextMenu()) {
                     OnShowMenu();
                 }
             });

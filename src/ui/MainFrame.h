@@ -36,6 +36,7 @@ public:
 
     // For the shell and tests: the tray menu and the settings window while open.
     QMenu* TrayMenu() const { return m_menu; }
+    QSystemTrayIcon* Tray() const { return m_tray; }
     SetDialog* OpenSetDialog() const { return m_setDialog; }
     bool ServicesStarted() const;
 
