@@ -1,7 +1,5 @@
 #include "app/VoiceServices.h"
 
-#include <algorithm>
-
 #include "api/BaseUrl.h"
 #include "api/HttpClient.h"
 #include "api/LoginResult.h"
@@ -13,6 +11,8 @@
 #include "link/CashierMessage.h"
 #include "link/SocketHelper.h"
 #include "voice/PlayHelper.h"
+
+#include <algorithm>
 
 namespace {
 void LogError(const std::string& line) {
@@ -105,9 +105,14 @@ void VoiceServices::Stop() {
     }
 }
 
-void VoiceServices::SetVolume(int volume) {
+void VoiceServices::SetVolume(int volume, bool save) {
     AssertMainThread();
-    IniHelper::GetInstance()->SetVolume(volume);
+    IniHelper* ini = IniHelper::GetInstance();
+    if (save) {
+        ini->SetVolume(volume);
+    } else {
+        ini->Settings().volume = std::clamp(volume, 0, 100);
+    }
     if (PlayHelper* player = PlayHelper::GetInstance()) {
         player->SetVolume(static_cast<unsigned>(volume));
     }

@@ -37,8 +37,10 @@ public:
     bool Started() const { return m_started; }
     const std::wstring& UpdateUrl() const { return m_updateUrl; }
 
-    // The user's volume (0..100): saved in the settings and given to the player.
-    void SetVolume(int volume);
+    // The user's volume (0..100): given to the player and kept in the settings,
+    // which are written unless `save` is false (a drag of the slider passes
+    // every value on its way; its end is saved).
+    void SetVolume(int volume, bool save = true);
     // The user's shield switch: saved in the settings, read by the next run.
     void SetShield(bool on);
 

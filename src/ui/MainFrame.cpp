@@ -57,6 +57,9 @@ void MainFrame::InitWindow() {
         if (m_volumeLabel) {
             m_volumeLabel->setText(QString::number(volume));
         }
+        if (m_volume) {
+            connect(m_volume, &QSlider::sliderReleased, this, &MainFrame::OnVolumeReleased);
+        }
         if (m_shield) {
             m_shield->setChecked(ini->Settings().shield.load());
         }
@@ -155,12 +158,24 @@ void MainFrame::OnVolumeChange() {
             return;
         }
         const int volume = m_volume->value();
-        m_services.SetVolume(volume);
+        // A drag passes every value on its way: the file is written once when
+        // it ends (OnVolumeReleased), not with two syncs per pixel.
+        m_services.SetVolume(volume, !m_volume->isSliderDown());
         if (m_volumeLabel) {
             m_volumeLabel->setText(QString::number(volume));
         }
     } catch (...) {
         LogError("异常发生  MainFrame::OnVolumeChange");
+    }
+}
+
+void MainFrame::OnVolumeReleased() {
+    try {
+        if (m_volume) {
+            m_services.SetVolume(m_volume->value());
+        }
+    } catch (...) {
+        LogError("异常发生  MainFrame::OnVolumeReleased");
     }
 }
 

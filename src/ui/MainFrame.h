@@ -49,6 +49,7 @@ protected:
 private:
     void StopServices();
     void OnVolumeChange();
+    void OnVolumeReleased();
     void OnShieldChange();
     void OnSetting();
     void OnShowMenu();

@@ -18,8 +18,11 @@
 #include "voice/PlayHelper.h"
 
 #include <QMenu>
+#include <QMouseEvent>
+#include <QWheelEvent>
 
 #include <cstdlib>
+#include <functional>
 #include <future>
 
 namespace {
@@ -130,6 +133,60 @@ TEST_F(MainFrameTest, VolumeSliderWritesTheSettingsFileAtOnce) {
     EXPECT_EQ(IniHelper::GetInstance()->Settings().volume, 99);
 }
 
+// A drag passes every value on its way: the label follows it live, the file
+// is written once when the drag ends. A key or wheel step is written at once.
+TEST_F(MainFrameTest, VolumeDragIsWrittenWhenItEndsAndAStepAtOnce) {
+    Open();
+    m_frame->show();
+    auto* slider = Control<SkinSlider>("slider_Volume");
+    auto* label = Control<QLabel>("label_Volume");
+    const auto mouse = [slider](QEvent::Type type, int x, Qt::MouseButton button,
+                                Qt::MouseButtons buttons) {
+        const QPointF local(x, slider->height() / 2);
+        QMouseEvent event(type, local, slider->mapToGlobal(local), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(slider, &event);
+    };
+    const std::string before = SettingsFile();
+    ASSERT_NE(before.find("volume=75"), std::string::npos) << before;
+    mouse(QEvent::MouseButtonPress, slider->width() / 4, Qt::LeftButton, Qt::LeftButton);
+    QStringList seen{label->text()};
+    for (int x = slider->width() / 4 + 4; x < slider->width(); x += 4) {
+        mouse(QEvent::MouseMove, x, Qt::NoButton, Qt::LeftButton);
+        seen << label->text();
+    }
+    EXPECT_EQ(label->text(), QStringLiteral("100"));
+    EXPECT_GT(seen.size(), 20);
+    EXPECT_EQ(IniHelper::GetInstance()->Settings().volume, 100);
+    EXPECT_EQ(SettingsFile(), before) << "written while dragging";
+    mouse(QEvent::MouseButtonRelease, slider->width() - 1, Qt::LeftButton, Qt::NoButton);
+    EXPECT_NE(SettingsFile().find("volume=100"), std::string::npos) << SettingsFile();
+
+    struct Step {
+        const char* how;
+        std::function<void()> act;
+        const char* expected;
+    };
+    const Step steps[] = {
+        {"key", [slider] { QTest::keyClick(slider, Qt::Key_Left); }, "99"},
+        {"wheel",
+         [slider] {
+             const QPointF local(slider->width() / 2, slider->height() / 2);
+             QWheelEvent wheel(local, slider->mapToGlobal(local), QPoint(), QPoint(0, -120),
+                               Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+             QApplication::sendEvent(slider, &wheel);
+         },
+         "96"},
+    };
+    slider->setFocus();
+    for (const Step& step : steps) {
+        step.act();
+        EXPECT_EQ(label->text(), QString::fromUtf8(step.expected)) << step.how;
+        EXPECT_NE(SettingsFile().find(std::string("volume=") + step.expected), std::string::npos)
+            << step.how << "\n"
+            << SettingsFile();
+    }
+}
+
 TEST_F(MainFrameTest, ShieldCheckBoxWritesTheSettingsFileAtOnce) {
     Open();
     m_frame->show();
@@ -209,10 +266,14 @@ TEST_F(MainFrameTest, TrayMenuShowsTheWindowAgainAndExits) {
 TEST_F(MainFrameTest, SettingsButtonIsDisabledWhileTheSettingsWindowIsOpen) {
     Open();
     bool disabledMeanwhile = false;
+    bool ownerless = false;
     WhenShown<MainFrame>([&](MainFrame* frame) {
         WhenShown<SetDialog>([&](SetDialog* dialog) {
             disabledMeanwhile =
                 !frame->FindControl<SkinButton>(QStringLiteral("setbtn"))->isEnabled();
+            // The settings window has no owner: the main window and its tray
+            // stay usable meanwhile.
+            ownerless = dialog->windowHandle()->transientParent() == nullptr && frame->isEnabled();
             QTest::mouseClick(dialog->FindControl<SkinButton>(QStringLiteral("closebtn")),
                               Qt::LeftButton);
             QTimer::singleShot(50, frame, [frame] {
@@ -225,6 +286,7 @@ TEST_F(MainFrameTest, SettingsButtonIsDisabledWhileTheSettingsWindowIsOpen) {
     });
     EXPECT_EQ(m_frame->ShowModal(), 1);
     EXPECT_TRUE(disabledMeanwhile);
+    EXPECT_TRUE(ownerless);
 }
 
 // Leaving by the settings window's exit button ends the program and the next
