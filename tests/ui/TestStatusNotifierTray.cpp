@@ -1,0 +1,170 @@
+// A desktop with a StatusNotifier tray (every Wayland desktop with a tray,
+// and X11 desktops that offer one) opens the tray menu itself: the icon must
+// hand it the menu, or the menu may never show while the window is hidden.
+// A private session bus with a tray watcher stands for the desktop; the menu's
+// entries are chosen over D-Bus as the desktop's tray chooses them.
+
+#include "UiTestEnv.h"
+#include "api/LoginResult.h"
+#include "app/IniHelper.h"
+#include "app/VoiceServices.h"
+#include "link/SocketHelper.h"
+#include "support/FakeWebApi.h"
+#include "support/LoopbackPeers.h"
+#include "support/SpawnedProcess.h"
+#include "ui/MainFrame.h"
+#include "ui/SkinControls.h"
+
+#include <QGuiApplication>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QSystemTrayIcon>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+
+namespace {
+
+const std::string kWatcher = std::string(VOICE_BINARY_DIR) + "/tests/StatusNotifierWatcher";
+
+std::string RunAsync(const std::string& command) {
+    // The program answers on this thread: the call must not block it.
+    auto result = std::async(std::launch::async, [command] {
+        std::string out;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[512];
+            while (fgets(buffer, sizeof buffer, pipe)) {
+                out += buffer;
+            }
+            pclose(pipe);
+        }
+        return out;
+    });
+    PumpUntil(
+        [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    return result.get();
+}
+
+// Waits without an event loop: the application comes later.
+void WaitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+class StatusNotifierTrayTest : public ::testing::Test {
+protected:
+    // The bus and the watcher come before the application: the toolkit picks
+    // its kind of tray once, from the session bus it finds at its first use.
+    static void SetUpTestSuite() {
+        s_dir = new TempProgramDir;
+        s_bus = new SpawnedProcess;
+        s_watcher = new SpawnedProcess;
+        if (!s_bus->Start({"dbus-daemon", "--session", "--nofork", "--print-address=1"},
+                          {{}, "", s_dir->File("bus.address"), ""})) {
+            return;
+        }
+        WaitFor([] { return s_dir->Read("bus.address").find('\n') != std::string::npos; });
+        const std::string address = s_dir->Read("bus.address");
+        setenv("DBUS_SESSION_BUS_ADDRESS", address.substr(0, address.find('\n')).c_str(), 1);
+        s_watcher->Start({kWatcher}, {{}, "", s_dir->File("watcher.out"), ""});
+        WaitFor([] { return s_dir->Read("watcher.out").find("ready") != std::string::npos; });
+    }
+    static void TearDownTestSuite() {
+        delete s_watcher;
+        delete s_bus;
+        delete s_dir;
+    }
+
+    void SetUp() override {
+        const char* platform = std::getenv("QT_QPA_PLATFORM");
+        if (platform && std::string(platform) == "offscreen") {
+            GTEST_SKIP() << "offscreen has no tray at all";
+        }
+        ASSERT_NE(s_dir->Read("watcher.out").find("ready"), std::string::npos)
+            << "the tray watcher did not start";
+        ASSERT_TRUE(UiApplication());
+    }
+    void TearDown() override {
+        SocketHelper::Destroy();
+        *LoginResult::GetInstance() = LoginResult();
+    }
+
+    static std::string Item() {
+        const std::string out = s_dir->Read("watcher.out");
+        const auto start = out.find("ready\n") + 6;
+        return start < out.size() ? out.substr(start, out.find('\n', start) - start) : "";
+    }
+    // Chooses the entry labelled `label` of the item's menu, as the tray does.
+    static bool Choose(const std::string& item, const QString& label) {
+        const std::string call = "gdbus call --session --dest " + item;
+        const QString menuPath =
+            QString::fromStdString(RunAsync(call + " --object-path /StatusNotifierItem --method "
+                                                   "org.freedesktop.DBus.Properties.Get "
+                                                   "org.kde.StatusNotifierItem Menu 2>&1"))
+                .section(QLatin1Char('\''), 1, 1);
+        const QString layout = QString::fromStdString(
+            RunAsync(call + " --object-path " + menuPath.toStdString() +
+                     " --method com.canonical.dbusmenu.GetLayout -- 0 -1 '[]' 2>&1"));
+        const QRegularExpression entry(QStringLiteral("\\((\\d+), \\{[^}]*'label': <'") +
+                                       QRegularExpression::escape(label) + QLatin1Char('\''));
+        const QRegularExpressionMatch match = entry.match(layout);
+        if (!match.hasMatch()) {
+            ADD_FAILURE() << "no entry " << label.toStdString() << " in " << layout.toStdString();
+            return false;
+        }
+        const std::string answer =
+            RunAsync(call + " --object-path " + menuPath.toStdString() +
+                     " --method com.canonical.dbusmenu.Event " + match.captured(1).toStdString() +
+                     " \"'clicked'\" '<0>' 0 2>&1");
+        EXPECT_EQ(answer, "()\n") << layout.toStdString();
+        return answer == "()\n";
+    }
+
+    static TempProgramDir* s_dir;
+    static SpawnedProcess* s_bus;
+    static SpawnedProcess* s_watcher;
+};
+
+TempProgramDir* StatusNotifierTrayTest::s_dir = nullptr;
+SpawnedProcess* StatusNotifierTrayTest::s_bus = nullptr;
+SpawnedProcess* StatusNotifierTrayTest::s_watcher = nullptr;
+
+TEST_F(StatusNotifierTrayTest, MenuIsHandedToTheIconAndBothEntriesWorkThroughTheTray) {
+    FakeWebApi api("{}");
+    ASSERT_TRUE(api.Running()) << api.Error();
+    IniHelper::Destroy();
+    s_dir->Write("Setting.ini", "[WebSetting]\nUrl=" + api.BaseUrl() + "\n");
+    std::wstring error;
+    ASSERT_TRUE(SocketHelper::GetInstance()->BindPort(FreeLoopbackPort(), error));
+    VoiceServices services;
+    MainFrame frame(services);
+    frame.Create(nullptr, QStringLiteral("Tallix语音端"));
+    ASSERT_NE(frame.Tray(), nullptr) << "a StatusNotifier tray is there";
+    EXPECT_EQ(frame.Tray()->contextMenu(), frame.TrayMenu());
+
+    bool hidden = false;
+    bool shownAgain = false;
+    WhenShown<MainFrame>([&](MainFrame* shown) {
+        ASSERT_TRUE(PumpUntil([] { return !Item().empty(); }, 10000))
+            << "the icon never registered";
+        QTest::mouseClick(shown->FindControl<SkinButton>(QStringLiteral("minbtn")), Qt::LeftButton);
+        hidden = !shown->isVisible();
+        ASSERT_TRUE(Choose(Item(), QStringLiteral("显示界面")));
+        shownAgain = PumpUntil([&] { return shown->isVisible(); }, 5000);
+        ASSERT_TRUE(Choose(Item(), QStringLiteral("退出")));
+    });
+    QTimer::singleShot(60000, &frame, [&frame] {
+        ADD_FAILURE() << "the main window was still open";
+        frame.Close(-1);
+    });
+    EXPECT_EQ(frame.ShowModal(), 1);
+    EXPECT_TRUE(hidden);
+    EXPECT_TRUE(shownAgain);
+}
+
+}  // namespace
