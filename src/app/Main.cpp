@@ -15,6 +15,7 @@
 #include "link/SocketHelper.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainFrame.h"
+#include "ui/MsgDialog.h"
 #include "ui/UiToolkit.h"
 #include "voice/AudioPack.h"
 #include "voice/PlayHelper.h"
@@ -103,6 +104,34 @@ void RunMainWindow(VoiceServices& services, OpenWindows& windows) {
     mainFrame.ShowModal();
 }
 
+// Whether a desktop is there to show a window on. Without one (a service
+// start, a terminal without a display) the toolkit could not even start.
+bool DisplayAvailable() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform &&
+        (std::strcmp(platform, "offscreen") == 0 || std::strcmp(platform, "minimal") == 0)) {
+        return false;
+    }
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    return set("WAYLAND_DISPLAY") || set("DISPLAY");
+}
+
+// One line on standard error and, since nobody reads that when the program
+// was started from the desktop or at login, the message dialog where a
+// desktop is there.
+void ReportUnwritableDir(const std::string& why, int& argc, char** argv) {
+    std::fprintf(stderr, "程序目录不可写 (program folder not writable): %s\n", why.c_str());
+    if (DisplayAvailable()) {
+        QApplication app(argc, argv);
+        SetUpToolkit();
+        ShowMessage(nullptr, QStringLiteral("程序目录不可写，程序退出：") +
+                                 QString::fromStdWString(GetModuleDir()));
+    }
+}
+
 // In the reverse order of their creation in main(); one never made is skipped.
 void ShutDownServices() {
     PlayHelper::Destroy();
@@ -120,7 +149,7 @@ int main(int argc, char* argv[]) {
     RaiseFileLimit();
 
     if (std::string why; !ProgramDirWritable(why)) {
-        std::fprintf(stderr, "程序目录不可写 (program folder not writable): %s\n", why.c_str());
+        ReportUnwritableDir(why, argc, argv);
         RemoveCrashHandler();
         return 1;
     }

@@ -14,6 +14,7 @@
 #include "support/PulseVolumes.h"
 #include "support/SpawnedProcess.h"
 #include "support/TempProgramDir.h"
+#include "support/XServer.h"
 
 #include <gtest/gtest.h>
 
@@ -264,6 +265,64 @@ TEST_F(EndToEndTest, AFolderItCannotWriteIsReportedInOneLineAtStart) {
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"Audio.zip", "Voice"}));
+}
+
+// Started from the desktop's menu or at login nobody reads standard error: on
+// a desktop the refusal is also shown in the message dialog, and acknowledging
+// it ends the program with status 1 as before.
+TEST_F(EndToEndTest, AFolderItCannotWriteIsShownInAMessageOnADesktop) {
+    XServer desktop;
+    std::string error;
+    ASSERT_TRUE(desktop.Start({}, error)) << error;
+    const std::string display = desktop.Environment().at("DISPLAY");
+    const std::string folder = m_folder + "/readonly";
+    fs::create_directory(folder);
+    fs::copy_file(kProgram, folder + "/Voice");
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
+    SpawnedProcess program;
+    std::vector<std::string> argv = ObeyPermissionsPrefix();
+    argv.push_back(folder + "/Voice");
+    SpawnedProcess::Options options;
+    options.environment = desktop.Environment();
+    options.environment["SDL_AUDIODRIVER"] = "dummy";
+    options.stdoutPath = m_dir.File("stdout.txt");
+    options.stderrPath = m_dir.File("stderr.txt");
+    ASSERT_TRUE(program.Start(argv, options));
+
+    const auto run = [&](const std::string& command) {
+        std::string out;
+        if (FILE* pipe = popen(("DISPLAY=" + display + " " + command).c_str(), "r")) {
+            char buffer[256];
+            while (fgets(buffer, sizeof buffer, pipe)) {
+                out += buffer;
+            }
+            pclose(pipe);
+        }
+        return out;
+    };
+    std::string window;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (window.empty() && program.Alive() && std::chrono::steady_clock::now() < deadline) {
+        window = run("xdotool search --name '消息窗口' 2>/dev/null");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_FALSE(window.empty()) << "no message dialog; stderr: " << m_dir.Read("stderr.txt");
+    window = window.substr(0, window.find('\n'));
+    // The cashier presses Enter, as on the dialog's button.
+    run("xdotool windowactivate --sync " + window + " key Return 2>&1");
+    int status = -1;
+    for (int i = 0; i < 300 && program.Alive(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    status = program.Stop();
+    fs::permissions(folder, fs::perms::owner_write, fs::perm_options::add);
+    ASSERT_TRUE(WIFEXITED(status)) << "still open after Enter: " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string stderrText = m_dir.Read("stderr.txt");
+    EXPECT_NE(stderrText.find("not writable"), std::string::npos) << stderrText;
+    EXPECT_NE(stderrText.find(fs::canonical(folder).string()), std::string::npos) << stderrText;
 }
 
 }  // namespace

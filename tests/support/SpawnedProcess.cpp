@@ -66,6 +66,7 @@ bool SpawnedProcess::Start(const std::vector<std::string>& argv, const Options& 
         return false;
     }
     m_pid = pid;
+    m_endStatus = -1;
     return true;
 }
 
@@ -76,6 +77,7 @@ bool SpawnedProcess::Alive() {
     int status = 0;
     if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
         m_pid = -1;
+        m_endStatus = status;
         return false;
     }
     return true;
@@ -83,7 +85,7 @@ bool SpawnedProcess::Alive() {
 
 int SpawnedProcess::Stop(int signal) {
     if (m_pid <= 0) {
-        return -1;
+        return m_endStatus;
     }
     ::kill(m_pid, signal);
     int status = 0;

@@ -27,10 +27,12 @@ public:
     bool Start(const std::vector<std::string>& argv, const Options& options);
     // Still running (not yet exited)?
     bool Alive();
-    // Sends the signal, waits for the exit and returns the wait status (-1: none).
+    // Sends the signal, waits for the exit and returns the wait status (-1: none);
+    // for a process that already ended (seen by Alive), its status.
     int Stop(int signal = 15);
     pid_t Pid() const { return m_pid; }
 
 private:
     pid_t m_pid = -1;
+    int m_endStatus = -1;
 };
