@@ -44,6 +44,8 @@ TEST(Install, LaysOutTheProgramFolderAndADesktopEntryThatStartsIt) {
     // A store's own settings must survive a reinstall: none is installed.
     EXPECT_FALSE(fs::exists(folder / "Setting.ini"));
 
+    // Starting with the session is the technician's choice: not by default.
+    EXPECT_FALSE(fs::exists(stage.Dir() + VOICE_AUTOSTART_DIR "/voice.desktop"));
     fs::path entry;
     for (const auto& file : fs::recursive_directory_iterator(stage.Dir())) {
         if (file.path().filename() == "voice.desktop") {
@@ -57,6 +59,30 @@ TEST(Install, LaysOutTheProgramFolderAndADesktopEntryThatStartsIt) {
     EXPECT_NE(text.find("\nExec=\"" + prefix + "/Voice\"\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nPath=" + prefix + "\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nIcon=" + prefix + "/logo.png\n"), std::string::npos) << text;
+}
+
+// The technician's switch: the autostart component alone puts the same entry
+// in the session's autostart folder, pointing at the installed program.
+TEST(Install, AutostartComponentPutsAnAutostartEntryInPlace) {
+    TempProgramDir stage;
+    const std::string prefix = "/opt/voice-test";
+    const std::string command = "DESTDIR='" + stage.Dir() +
+                                "' '" VOICE_CMAKE_COMMAND "' --install '" VOICE_BINARY_DIR
+                                "' --component autostart --prefix " +
+                                prefix + " > '" + stage.File("install.log") + "' 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << stage.Read("install.log");
+
+    const fs::path entry = stage.Dir() + VOICE_AUTOSTART_DIR "/voice.desktop";
+    ASSERT_TRUE(fs::exists(entry)) << stage.Read("install.log");
+    const std::string text = ReadFile(entry);
+    EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\nType=Application\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nExec=\"" + prefix + "/Voice\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nPath=" + prefix + "\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Hidden=true"), std::string::npos) << text;
+    // Only the entry: the program itself comes with the plain install.
+    EXPECT_FALSE(fs::exists(stage.Dir() + prefix + "/Voice"));
 }
 
 }  // namespace
