@@ -81,30 +81,37 @@ TEST_F(SkinToolkitTest, LayoutsBuildWithTheirNamedControls) {
     struct Case {
         const char* layout;
         QSize size;
+        int shadow;
         std::vector<const char*> controls;
     };
     const Case cases[] = {
         {"Xmls\\LoginDialog.xml",
          {358, 516},
+         4,
          {"logo", "title", "tab", "tab_boss", "tab_staff", "boss_name", "boss_pass", "boss_port",
           "staff_name", "staff_staff", "staff_pass", "staff_port", "LoginBtn", "closebtn"}},
         {"Xmls\\MainFrame.xml",
          {492, 386},
+         3,
          {"logo", "labelTitle", "slider_Volume", "label_Volume", "check_Shield", "setbtn", "minbtn",
           "nolink", "linked"}},
         {"Xmls\\SetDialog.xml",
          {309, 238},
+         3,
          {"SettingList", "addbtn", "savebtn", "exitbtn", "server", "local", "name", "closebtn"}},
         {"Xmls\\MsgDialog.xml",
          {256, 199},
+         3,
          {"LabelIcon", "LabelContext", "BtnKnow", "BtnManu", "BtnAuto", "closebtn"}},
-        {"Xmls\\WaitDialog.xml", {110, 110}, {"loading"}},
+        {"Xmls\\WaitDialog.xml", {110, 110}, 3, {"loading"}},
     };
     for (const Case& c : cases) {
         LayoutWindow window{QString::fromUtf8(c.layout)};
         ASSERT_TRUE(window.Create(nullptr, QStringLiteral("t"))) << c.layout;
-        // The window adds a one-pixel border around the layout's area.
-        EXPECT_EQ(window.size(), c.size + QSize(2, 2)) << c.layout;
+        // Around the layout's area the window adds its shadow where the
+        // desktop composes, else a one-pixel border.
+        const int margin = window.Composed() ? c.shadow : 1;
+        EXPECT_EQ(window.size(), c.size + QSize(2 * margin, 2 * margin)) << c.layout;
         for (const char* name : c.controls) {
             EXPECT_NE(window.FindControl(QString::fromUtf8(name)), nullptr)
                 << c.layout << " " << name;
@@ -183,16 +190,20 @@ TEST_F(SkinToolkitTest, LongMessageIsCutWithAnEllipsisAndTheDialogKeepsItsSize) 
         QString(QStringLiteral("网络错误，请检查网络连接后重试。")).repeated(6);
     QString shown;
     QSize size;
+    QSize expected;
     WhenShown<MsgDialog>([&](MsgDialog* dialog) {
         shown = dialog->FindControl<SkinLabel>(QStringLiteral("LabelContext"))->shownText();
         size = dialog->size();
+        // The layout's 256 x 199 with the shadow (3) or the one-pixel border around it.
+        const int margin = dialog->Composed() ? 3 : 1;
+        expected = QSize(256 + 2 * margin, 199 + 2 * margin);
         EXPECT_EQ(dialog->Text(), longText);
         QTest::keyClick(dialog, Qt::Key_Return);
     });
     ShowMessage(nullptr, longText);
     EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
     EXPECT_LT(shown.size(), longText.size());
-    EXPECT_EQ(size, QSize(258, 201));
+    EXPECT_EQ(size, expected);
 }
 
 }  // namespace

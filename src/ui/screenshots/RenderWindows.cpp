@@ -23,6 +23,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
@@ -49,6 +51,27 @@ bool Save(QWidget* window, const QString& folder, const char* name) {
     const bool ok = window->grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.toUtf8().constData());
     window->hide();
+    return ok;
+}
+
+// What the desktop shows when `dialog` is up over `owner`: the dialog centred
+// above it.
+bool SaveOver(QWidget* owner, QWidget* dialog, const QString& folder, const char* name) {
+    owner->show();
+    dialog->show();
+    Settle(300);
+    QPixmap picture = owner->grab();
+    const QPixmap top = dialog->grab();
+    {
+        QPainter painter(&picture);
+        painter.drawPixmap((picture.width() - top.width()) / 2,
+                           (picture.height() - top.height()) / 2, top);
+    }
+    const QString path = folder + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png");
+    const bool ok = picture.save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.toUtf8().constData());
+    dialog->hide();
+    owner->hide();
     return ok;
 }
 
@@ -99,8 +122,13 @@ int main(int argc, char* argv[]) {
         login.FindControl<SkinOption>(QStringLiteral("tab_staff"))->click();
         ok &= Save(&login, out, "login_staff");
         WaitDialog wait;
-        wait.Create(nullptr, QStringLiteral("WaitDialog"));
+        wait.Create(&login, QStringLiteral("WaitDialog"));
         ok &= Save(&wait, out, "wait");
+        auto* message = new MsgDialog;
+        message->Create(&login, QStringLiteral("消息窗口"));
+        message->SetText(QStringLiteral("密码错误，请重新输入"));
+        ok &= SaveOver(&login, message, out, "login_message");
+        delete message;
     }
     {
         auto* message = new MsgDialog;
@@ -128,6 +156,17 @@ int main(int argc, char* argv[]) {
         frame.OnLinkState(true);
         ok &= Save(&frame, out, "main_linked");
         frame.OnLinkState(false);
+        // The tray menu as it opens from the icon (laid out without popping
+        // up: a popup needs a shown window to hang from on Wayland).
+        if (QMenu* menu = frame.TrayMenu()) {
+            menu->ensurePolished();
+            menu->resize(menu->sizeHint());
+            const QString path = out + QStringLiteral("/tray_menu.png");
+            const bool saved = menu->grab().save(path);
+            std::printf("%s %s\n", saved ? "wrote" : "FAILED", path.toUtf8().constData());
+            ok &= saved;
+            menu->hide();
+        }
 
         SetDialog settings;
         settings.Create(nullptr, QStringLiteral("SettingDialog"));
