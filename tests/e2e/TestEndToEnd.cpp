@@ -8,6 +8,7 @@
 
 #include "app/LoginRecord.h"
 #include "e2e/ProgramFolder.h"
+#include "support/CommandOutput.h"
 #include "support/FakeWebApi.h"
 #include "support/LoopbackPeers.h"
 #include "support/PulseServer.h"
@@ -292,15 +293,7 @@ TEST_F(EndToEndTest, AFolderItCannotWriteIsShownInAMessageOnADesktop) {
     ASSERT_TRUE(program.Start(argv, options));
 
     const auto run = [&](const std::string& command) {
-        std::string out;
-        if (FILE* pipe = popen(("DISPLAY=" + display + " " + command).c_str(), "r")) {
-            char buffer[256];
-            while (fgets(buffer, sizeof buffer, pipe)) {
-                out += buffer;
-            }
-            pclose(pipe);
-        }
-        return out;
+        return CommandOutput("DISPLAY=" + display + " " + command);
     };
     std::string window;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

@@ -24,17 +24,24 @@ std::string ReadFile(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+const std::string kPrefix = "/opt/voice-test";
+
+// `cmake --install` of this build into kPrefix, staged in `stage`; its output
+// goes to install.log there.
+bool Install(const TempProgramDir& stage, const std::string& options = "") {
+    const std::string command = "DESTDIR='" + stage.Dir() +
+                                "' '" VOICE_CMAKE_COMMAND "' --install '" VOICE_BINARY_DIR "' " +
+                                options + " --prefix " + kPrefix + " > '" +
+                                stage.File("install.log") + "' 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 TEST(Install, LaysOutTheProgramFolderAndADesktopEntryThatStartsIt) {
     TempProgramDir stage;
-    const std::string prefix = "/opt/voice-test";
-    const std::string command = "DESTDIR='" + stage.Dir() +
-                                "' '" VOICE_CMAKE_COMMAND "' --install '" VOICE_BINARY_DIR
-                                "' --prefix " +
-                                prefix + " > '" + stage.File("install.log") + "' 2>&1";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << stage.Read("install.log");
+    ASSERT_TRUE(Install(stage)) << stage.Read("install.log");
 
-    const fs::path folder = stage.Dir() + prefix;
+    const fs::path folder = stage.Dir() + kPrefix;
     struct stat info {};
     ASSERT_EQ(::stat((folder / "Voice").c_str(), &info), 0) << stage.Read("install.log");
     EXPECT_TRUE(info.st_mode & S_IXUSR);
@@ -56,33 +63,27 @@ TEST(Install, LaysOutTheProgramFolderAndADesktopEntryThatStartsIt) {
     const std::string text = ReadFile(entry);
     EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u) << text;
     EXPECT_NE(text.find("\nType=Application\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\nExec=\"" + prefix + "/Voice\"\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\nPath=" + prefix + "\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\nIcon=" + prefix + "/logo.png\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nExec=\"" + kPrefix + "/Voice\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nPath=" + kPrefix + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nIcon=" + kPrefix + "/logo.png\n"), std::string::npos) << text;
 }
 
 // The technician's switch: the autostart component alone puts the same entry
 // in the session's autostart folder, pointing at the installed program.
 TEST(Install, AutostartComponentPutsAnAutostartEntryInPlace) {
     TempProgramDir stage;
-    const std::string prefix = "/opt/voice-test";
-    const std::string command = "DESTDIR='" + stage.Dir() +
-                                "' '" VOICE_CMAKE_COMMAND "' --install '" VOICE_BINARY_DIR
-                                "' --component autostart --prefix " +
-                                prefix + " > '" + stage.File("install.log") + "' 2>&1";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << stage.Read("install.log");
+    ASSERT_TRUE(Install(stage, "--component autostart")) << stage.Read("install.log");
 
     const fs::path entry = stage.Dir() + VOICE_AUTOSTART_DIR "/voice.desktop";
     ASSERT_TRUE(fs::exists(entry)) << stage.Read("install.log");
     const std::string text = ReadFile(entry);
     EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u) << text;
     EXPECT_NE(text.find("\nType=Application\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\nExec=\"" + prefix + "/Voice\"\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\nPath=" + prefix + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nExec=\"" + kPrefix + "/Voice\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nPath=" + kPrefix + "\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("Hidden=true"), std::string::npos) << text;
     // Only the entry: the program itself comes with the plain install.
-    EXPECT_FALSE(fs::exists(stage.Dir() + prefix + "/Voice"));
+    EXPECT_FALSE(fs::exists(stage.Dir() + kPrefix + "/Voice"));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "app/IniHelper.h"
 #include "app/VoiceServices.h"
 #include "link/SocketHelper.h"
+#include "support/CommandOutput.h"
 #include "support/FakeWebApi.h"
 #include "support/LoopbackPeers.h"
 #include "support/SpawnedProcess.h"
@@ -39,21 +40,10 @@ bool OnX11() {
     return QGuiApplication::platformName() == QLatin1String("xcb");
 }
 
-std::string Run(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (fgets(buffer, sizeof buffer, pipe)) {
-            out += buffer;
-        }
-        pclose(pipe);
-    }
-    return out;
-}
-
 // The window ids of an X property of type WINDOW, in their order.
 std::vector<unsigned long> WindowIds(const std::string& xpropArgs) {
-    const QString text = QString::fromStdString(Run("xprop -notype " + xpropArgs + " 2>/dev/null"));
+    const QString text =
+        QString::fromStdString(CommandOutput("xprop -notype " + xpropArgs + " 2>/dev/null"));
     std::vector<unsigned long> ids;
     const QRegularExpression hex(QStringLiteral("0x[0-9a-fA-F]+"));
     for (auto it = hex.globalMatch(text.section(QLatin1Char('#'), 1)); it.hasNext();) {
@@ -74,8 +64,8 @@ int StackPosition(WId window) {
 
 // A real click, through the X server, as the window manager sees it.
 void Click(const QPoint& global, int button = 1) {
-    Run("xdotool mousemove --sync " + std::to_string(global.x()) + " " +
-        std::to_string(global.y()) + " click " + std::to_string(button));
+    CommandOutput("xdotool mousemove --sync " + std::to_string(global.x()) + " " +
+                  std::to_string(global.y()) + " click " + std::to_string(button));
 }
 
 void Settle(int ms) {
@@ -263,10 +253,7 @@ TEST_F(DesktopWindowsTest, XEmbedTrayMenuOpensAboveTheCursorAndBothEntriesWork) 
         ASSERT_TRUE(openMenu());
         choose("Menu_Tray_Exit");
     });
-    QTimer::singleShot(60000, &frame, [&frame] {
-        ADD_FAILURE() << "the main window was still open";
-        frame.Close(-1);
-    });
+    GuardOpenWindow(&frame, "the main window");
     EXPECT_EQ(frame.ShowModal(), 1);
     EXPECT_TRUE(hidden);
     EXPECT_TRUE(shownAgain);

@@ -69,11 +69,7 @@ protected:
         m_dialog = std::make_unique<LoginDialog>();
         m_dialog->Create(nullptr, QStringLiteral("登录"));
         m_dialog->show();
-        // A guard against hanging, not a speed check.
-        QTimer::singleShot(60000, m_dialog.get(), [dialog = m_dialog.get()] {
-            ADD_FAILURE() << "the login window was still open";
-            dialog->Close(-1);
-        });
+        GuardOpenWindow(m_dialog.get(), "the login window");
     }
     SkinEdit* Edit(const char* name) {
         return m_dialog->FindControl<SkinEdit>(QLatin1String(name));

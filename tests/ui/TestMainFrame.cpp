@@ -64,10 +64,7 @@ protected:
         m_services = std::make_unique<VoiceServices>();
         m_frame = std::make_unique<MainFrame>(*m_services);
         m_frame->Create(nullptr, QStringLiteral("Tallix语音端"));
-        QTimer::singleShot(60000, m_frame.get(), [frame = m_frame.get()] {
-            ADD_FAILURE() << "the main window was still open";
-            frame->Close(-1);
-        });
+        GuardOpenWindow(m_frame.get(), "the main window");
     }
 
     template <typename T>

@@ -9,6 +9,7 @@
 #include "app/IniHelper.h"
 #include "app/VoiceServices.h"
 #include "link/SocketHelper.h"
+#include "support/CommandOutput.h"
 #include "support/FakeWebApi.h"
 #include "support/LoopbackPeers.h"
 #include "support/SpawnedProcess.h"
@@ -33,17 +34,7 @@ const std::string kWatcher = std::string(VOICE_BINARY_DIR) + "/tests/StatusNotif
 
 std::string RunAsync(const std::string& command) {
     // The program answers on this thread: the call must not block it.
-    auto result = std::async(std::launch::async, [command] {
-        std::string out;
-        if (FILE* pipe = popen(command.c_str(), "r")) {
-            char buffer[512];
-            while (fgets(buffer, sizeof buffer, pipe)) {
-                out += buffer;
-            }
-            pclose(pipe);
-        }
-        return out;
-    });
+    auto result = std::async(std::launch::async, [command] { return CommandOutput(command); });
     PumpUntil(
         [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     return result.get();
@@ -158,10 +149,7 @@ TEST_F(StatusNotifierTrayTest, MenuIsHandedToTheIconAndBothEntriesWorkThroughThe
         shownAgain = PumpUntil([&] { return shown->isVisible(); }, 5000);
         ASSERT_TRUE(Choose(Item(), QStringLiteral("退出")));
     });
-    QTimer::singleShot(60000, &frame, [&frame] {
-        ADD_FAILURE() << "the main window was still open";
-        frame.Close(-1);
-    });
+    GuardOpenWindow(&frame, "the main window");
     EXPECT_EQ(frame.ShowModal(), 1);
     EXPECT_TRUE(hidden);
     EXPECT_TRUE(shownAgain);

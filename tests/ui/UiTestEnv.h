@@ -57,6 +57,15 @@ void WhenShown(std::function<void(T*)> act, int boundMs = 30000) {
     timer->start(5);
 }
 
+// A guard against a window left open (a hang, not a speed check): after
+// `boundMs` the test fails and the window is closed with -1.
+inline void GuardOpenWindow(WindowImplBase* window, const char* what, int boundMs = 60000) {
+    QTimer::singleShot(boundMs, window, [window, what] {
+        ADD_FAILURE() << what << " was still open";
+        window->Close(-1);
+    });
+}
+
 // Acknowledges every message dialog with Enter as it appears, keeping its text
 // and whether its owner took no input while it was shown.
 class MessageCatcher {
