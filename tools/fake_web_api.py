@@ -35,6 +35,9 @@ wins. The JSON file may hold:
                 never_answer  true: read the request, never answer
                 close_mid     true: announce the whole body, send half, close
                 stall_mid     true: announce the whole body, send half, wait
+                trickle       seconds between pieces of the body: announce the
+                              whole body, then send it piece by piece
+                trickle_bytes bytes per piece (default 1)
                 huge_body     send this many bytes of filler as the body
                 location      Location header (with a 3xx status)
 
@@ -214,6 +217,10 @@ class Handler(BaseHTTPRequestHandler):
         if "huge_body" in behaviour:
             self.send_huge(status, headers, int(behaviour["huge_body"]))
             return
+        if "trickle" in behaviour:
+            self.send_trickle(status, content, headers, float(behaviour["trickle"]),
+                              int(behaviour.get("trickle_bytes", 1)))
+            return
         if behaviour.get("close_mid") or behaviour.get("stall_mid"):
             if len(content) < 2:
                 content = b"x" * 4096
@@ -224,6 +231,18 @@ class Handler(BaseHTTPRequestHandler):
             self.connection.shutdown(socket.SHUT_RDWR)
             return
         self.send(status, content, headers)
+
+    def send_trickle(self, status, content, headers, interval, piece):
+        self.send(status, b"", headers, length=len(content))
+        try:
+            for start in range(0, len(content), max(piece, 1)):
+                if start > 0 and not self.wait_or_client_gone(interval):
+                    break
+                self.wfile.write(content[start:start + max(piece, 1)])
+                self.wfile.flush()
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        self.close_connection = True
 
     def send_huge(self, status, headers, size):
         self.send(status, b"", headers, length=size)

@@ -1,10 +1,12 @@
 #include "api/HttpClient.h"
+#include "api/TransferAbort.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -56,13 +58,92 @@ size_t AppendAnswer(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
-// Shared guards of both operations; false when the library refused one.
-bool SetGuards(CURL* curl, const HttpLimits& limits) {
-    return curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols) == CURLE_OK &&
+// The time limits of one request, then the shared guards; false when the
+// library refused an option.
+bool SetLimits(CURL* curl, const HttpLimits& limits) {
+    const long timeOut = IniHelper::GetInstance()->Settings().timeOut;
+    bool set = true;
+    if (timeOut > 0) {
+        // The technician's limit governs the whole request, the connection
+        // included, and a stalled transfer is ended by it too.
+        const long total = std::min(timeOut, kMaxTimeOutSeconds);
+        set = curl_easy_setopt(curl, CURLOPT_TIMEOUT, total) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, total) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 0L) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 0L) == CURLE_OK;
+    } else {
+        // No limit set (or a negative one): a server that accepts and never
+        // answers still ends in a failure the caller can show.
+        set = curl_easy_setopt(curl, CURLOPT_TIMEOUT, limits.defaultTotalSeconds) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+              curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds) == CURLE_OK;
+    }
+    return set && curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols) == CURLE_OK;
+}
+
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+
+// Keeps a waiting transfer known to its abort for as long as it waits.
+class AbortAttachment {
+public:
+    AbortAttachment(TransferAbort* abort, CURLM* multi) : m_abort(abort), m_multi(multi) {
+        m_attached = m_abort == nullptr || m_abort->Attach(m_multi);
+    }
+    ~AbortAttachment() {
+        if (m_abort != nullptr && m_attached) {
+            m_abort->Detach(m_multi);
+        }
+    }
+    AbortAttachment(const AbortAttachment&) = delete;
+    AbortAttachment& operator=(const AbortAttachment&) = delete;
+    bool Attached() const { return m_attached; }
+
+private:
+    TransferAbort* m_abort;
+    CURLM* m_multi;
+    bool m_attached = false;
+};
+
+// Runs one transfer to its end. Through a multi handle rather than
+// curl_easy_perform, so that an abort from another thread wakes the wait at
+// once instead of at the next progress tick.
+CURLcode Perform(CURL* curl, TransferAbort* abort) {
+    MultiHandle owner(curl_multi_init());
+    CURLM* multi = owner.get();
+    if (multi == nullptr || curl_multi_add_handle(multi, curl) != CURLM_OK) {
+        return CURLE_FAILED_INIT;
+    }
+    CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+    {
+        const AbortAttachment attachment(abort, multi);
+        while (attachment.Attached() && !(abort != nullptr && abort->Aborted())) {
+            int running = 0;
+            if (curl_multi_perform(multi, &running) != CURLM_OK) {
+                result = CURLE_FAILED_INIT;
+                break;
+            }
+            if (running == 0) {
+                int left = 0;
+                const CURLMsg* message = curl_multi_info_read(multi, &left);
+                result = message != nullptr && message->msg == CURLMSG_DONE ? message->data.result
+                                                                            : CURLE_FAILED_INIT;
+                break;
+            }
+            // The library's own time limits end the transfer; the wait is
+            // only how often it looks.
+            if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+                result = CURLE_FAILED_INIT;
+                break;
+            }
+        }
+    }
+    curl_multi_remove_handle(multi, curl);
+    return result;
 }
 
 // The file being downloaded: a temporary file beside the target, so that a
@@ -147,7 +228,7 @@ bool HttpPost(const std::string& url, const std::string& body, std::string& answ
 }
 
 bool HttpPost(const std::string& url, const std::string& body, std::string& answer,
-              const std::string& bodyForLog) {
+              const std::string& bodyForLog, TransferAbort* abort) {
     CurlHandle handle = NewHandle();
     CURL* curl = handle.get();
     if (curl == nullptr) {
@@ -159,25 +240,21 @@ bool HttpPost(const std::string& url, const std::string& body, std::string& answ
 
     const HttpLimits limits = GetHttpLimits();
     PostSink sink{&answer, limits.maxBodyBytes};
-    // A negative limit in the settings file would make libcurl refuse the
-    // option and every request fail; read it as no limit (the guards still hold).
-    const long timeOut = IniHelper::GetInstance()->Settings().timeOut;
-    const bool set =
-        curl_easy_setopt(curl, CURLOPT_POST, 1L) == CURLE_OK &&
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) == CURLE_OK &&
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())) ==
-            CURLE_OK &&
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str()) == CURLE_OK &&
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendAnswer) == CURLE_OK &&
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT, timeOut < 0 ? 0L : timeOut) == CURLE_OK &&
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink) == CURLE_OK &&
-        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L) == CURLE_OK &&
-        // Signals cannot time out name lookups on a worker thread safely.
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK && SetGuards(curl, limits);
+    const bool set = curl_easy_setopt(curl, CURLOPT_POST, 1L) == CURLE_OK &&
+                     curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+                     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                                      static_cast<curl_off_t>(body.size())) == CURLE_OK &&
+                     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str()) == CURLE_OK &&
+                     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendAnswer) == CURLE_OK &&
+                     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink) == CURLE_OK &&
+                     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L) == CURLE_OK &&
+                     // Signals cannot time out name lookups on a worker thread safely.
+                     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+                     SetLimits(curl, limits);
     if (!set) {
         return false;
     }
-    if (curl_easy_perform(curl) != CURLE_OK) {
+    if (Perform(curl, abort) != CURLE_OK) {
         return false;
     }
     long status = 0;
@@ -189,7 +266,7 @@ bool HttpPost(const std::string& url, const std::string& body, std::string& answ
     return true;
 }
 
-bool DownloadFile(const std::string& url, const std::string& path) {
+bool DownloadFile(const std::string& url, const std::string& path, TransferAbort* abort) {
     if (url.empty() || path.empty()) {
         return false;
     }
@@ -227,7 +304,7 @@ bool DownloadFile(const std::string& url, const std::string& path) {
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L) == CURLE_OK &&
         curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
                          static_cast<curl_off_t>(limits.maxBodyBytes)) == CURLE_OK &&
-        SetGuards(curl, limits);
+        SetLimits(curl, limits);
     if (!set) {
         return false;
     }
@@ -244,7 +321,7 @@ bool DownloadFile(const std::string& url, const std::string& path) {
         return false;
     }
 
-    const CURLcode result = curl_easy_perform(curl);
+    const CURLcode result = Perform(curl, abort);
     std::fflush(stdout);
     if (result != CURLE_OK) {
         return false;

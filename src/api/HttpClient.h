@@ -3,23 +3,36 @@
 #include <cstdint>
 #include <string>
 
+class TransferAbort;
+
+// Every request has a total time limit: the settings' `timeOut` when it is set
+// (clamped to `kMaxTimeOutSeconds`), otherwise `HttpLimits::defaultTotalSeconds`.
+
 // One form POST; the answer bytes are appended to `answer`. True when the
 // transfer completed with a status of 200..299 and a non-empty answer.
 bool HttpPost(const std::string& url, const std::string& body, std::string& answer);
 // The same, writing `bodyForLog` to the debug log in place of the body, for
-// bodies that carry a secret.
+// bodies that carry a secret; `abort`, when given, lets another thread end it.
 bool HttpPost(const std::string& url, const std::string& body, std::string& answer,
-              const std::string& bodyForLog);
+              const std::string& bodyForLog, TransferAbort* abort = nullptr);
 // Fetches `url` into the file `path` (UTF-8). True only on status 200; on any
-// failure nothing is left at `path`.
-bool DownloadFile(const std::string& url, const std::string& path);
+// failure nothing is left at `path`. `abort`, when given, lets another thread
+// end it.
+bool DownloadFile(const std::string& url, const std::string& path, TransferAbort* abort = nullptr);
+
+// The longest `timeOut` honoured: libcurl refuses limits whose milliseconds do
+// not fit an int (about 24.8 days), so a larger value, written to mean
+// "never", is read as this (about 23 days).
+constexpr long kMaxTimeOutSeconds = 2000000;
 
 // Guards that keep a dead or hostile server from blocking a caller for ever or
-// filling memory or disk. They apply to every transfer, on top of the POST's
-// own `timeOut`.
+// filling memory or disk. The time guards apply only while the settings give
+// no `timeOut`: a set `timeOut` alone limits the whole request, so a slow
+// server that the technician allowed for is never cut short by a guard.
 struct HttpLimits {
     long connectSeconds = 10;                 // to open the connection
     long lowSpeedSeconds = 30;                // abort after this long below 1 byte/s
+    long defaultTotalSeconds = 60;            // the whole request
     int64_t maxBodyBytes = 20 * 1024 * 1024;  // answer or download size
 };
 // The limits in force.

@@ -2,12 +2,14 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <future>
 #include <ostream>
 #include <string>
 
 #include "api/HttpClient.h"
+#include "api/TransferAbort.h"
 #include "app/IniHelper.h"
 #include "support/FakeWebApi.h"
 #include "support/StalledListener.h"
@@ -153,14 +155,144 @@ TEST_F(HttpClientTest, PostWithoutTimeLimitStillGivesUpOnASilentServer) {
     EXPECT_FALSE(call.get());
 }
 
-// A negative limit in the settings file means no limit, not "every request fails".
-TEST_F(HttpClientTest, NegativeTimeOutMeansNoLimit) {
+// A negative limit in the settings file means the default limit, not "every
+// request fails".
+TEST_F(HttpClientTest, NegativeTimeOutMeansTheDefaultLimit) {
     FakeWebApi server(Everywhere(R"({"body": "ok", "delay": 1})"));
     ASSERT_TRUE(server.Running()) << server.Error();
     IniHelper::GetInstance()->Settings().timeOut = -1;
     std::string answer;
     EXPECT_TRUE(HttpPost(server.BaseUrl() + "/p", "a=1", answer));
     EXPECT_EQ(answer, "ok");
+}
+
+enum class Operation { Post, Download };
+
+struct TimeCase {
+    const char* name;
+    const char* behaviour;  // JSON for every path
+    int timeOut;            // the settings' TimeOut
+    long lowSpeedSeconds;
+    long defaultTotalSeconds;
+    bool ok;
+};
+
+// Failures name the case rather than dumping its bytes.
+void PrintTo(const TimeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TimeLimits : public HttpClientTest,
+                   public ::testing::WithParamInterface<std::tuple<TimeCase, Operation>> {};
+
+// A set TimeOut is the only time limit of a request: a server that is slow
+// but within it gets through, also when it is slower than the guards; one
+// that is silent or stalls ends at the limit, or at the default limit when no
+// TimeOut is set. Both operations follow the same rule.
+TEST_P(TimeLimits, DecideHowLongARequestMayTake) {
+    const auto& [c, operation] = GetParam();
+    FakeWebApi server(Everywhere(c.behaviour));
+    ASSERT_TRUE(server.Running()) << server.Error();
+    IniHelper::GetInstance()->Settings().timeOut = c.timeOut;
+    HttpLimits limits;
+    limits.lowSpeedSeconds = c.lowSpeedSeconds;
+    limits.defaultTotalSeconds = c.defaultTotalSeconds;
+    SetHttpLimits(limits);
+    const std::string target = m_dir.File("Audio/a.wav");
+    auto call = std::async(std::launch::async, [&] {
+        std::string answer;
+        if (operation == Operation::Post) {
+            return HttpPost(server.BaseUrl() + "/p", "a=1", answer) && answer == "abcd";
+        }
+        return DownloadFile(server.BaseUrl() + "/a.wav", target) &&
+               m_dir.Read("Audio/a.wav") == "abcd";
+    });
+    ASSERT_EQ(call.wait_for(kHangGuard), std::future_status::ready);
+    EXPECT_EQ(call.get(), c.ok);
+    if (!c.ok) {
+        EXPECT_TRUE(Listing(m_dir.File("Audio")).empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TimeLimits,
+    ::testing::Combine(
+        ::testing::Values(
+            // Slower than the guards, within TimeOut: not cut.
+            TimeCase{"late_answer_within_timeout", R"({"body": "abcd", "delay": 2.5})", 6, 1, 1,
+                     true},
+            TimeCase{"pausing_body_within_timeout",
+                     R"({"body": "abcd", "trickle": 2.5, "trickle_bytes": 2})", 6, 1, 1, true},
+            // "Never" written as a huge number is clamped, not refused.
+            TimeCase{"huge_timeout", R"({"body": "abcd", "delay": 1.5})", 3000000, 1, 1, true},
+            TimeCase{"largest_int_timeout", R"({"body": "abcd"})", INT_MAX, 30, 60, true},
+            // Ended by TimeOut.
+            TimeCase{"late_answer_beyond_timeout", R"({"body": "abcd", "delay": 30})", 1, 30, 60,
+                     false},
+            TimeCase{"never_answers_within_timeout", R"({"never_answer": true})", 1, 30, 60, false},
+            TimeCase{"stalls_mid_body_with_timeout", R"({"stall_mid": true})", 1, 30, 60, false},
+            TimeCase{"trickles_beyond_timeout",
+                     R"({"body": "abcdefghijklmnopqrstuvwxyz", "trickle": 0.5})", 2, 30, 60, false},
+            // No TimeOut: the default limit ends what the guards let through.
+            TimeCase{"never_answers_default", R"({"never_answer": true})", 0, 30, 1, false},
+            TimeCase{"stalls_mid_body_default", R"({"stall_mid": true})", 0, 30, 1, false},
+            TimeCase{"trickles_beyond_default",
+                     R"({"body": "abcdefghijklmnopqrstuvwxyz", "trickle": 0.5})", 0, 30, 2, false},
+            TimeCase{"negative_timeout_default", R"({"never_answer": true})", -5, 30, 1, false}),
+        ::testing::Values(Operation::Post, Operation::Download)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) == Operation::Post ? "_post" : "_download");
+    });
+
+// Shutdown must not wait for a stalled server: an abort from another thread
+// ends the transfer under way long before any time limit would.
+class AbortedTransfers : public HttpClientTest, public ::testing::WithParamInterface<Operation> {};
+
+TEST_P(AbortedTransfers, EndAStalledTransferAtOnce) {
+    const Operation operation = GetParam();
+    FakeWebApi server(Everywhere(R"({"stall_mid": true})"));
+    ASSERT_TRUE(server.Running()) << server.Error();
+    IniHelper::GetInstance()->Settings().timeOut = 0;
+    HttpLimits limits;
+    limits.defaultTotalSeconds = 600;
+    limits.lowSpeedSeconds = 600;
+    SetHttpLimits(limits);
+    TransferAbort abort;
+    auto call = std::async(std::launch::async, [&] {
+        std::string answer;
+        if (operation == Operation::Post) {
+            return HttpPost(server.BaseUrl() + "/p", "a=1", answer, "a=1", &abort);
+        }
+        return DownloadFile(server.BaseUrl() + "/a.wav", m_dir.File("Audio/a.wav"), &abort);
+    });
+    while (server.Requests().empty() &&
+           call.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout) {
+    }
+    abort.Abort();
+    // Far below the limits set above: only an abort can end it this soon.
+    ASSERT_EQ(call.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_FALSE(call.get());
+    EXPECT_TRUE(Listing(m_dir.File("Audio")).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, AbortedTransfers,
+                         ::testing::Values(Operation::Post, Operation::Download),
+                         [](const auto& info) {
+                             return std::string(info.param == Operation::Post ? "post"
+                                                                              : "download");
+                         });
+
+TEST_F(HttpClientTest, AbortedBeforehandSendsNothing) {
+    FakeWebApi server(Everywhere(R"({"body": "abcd"})"));
+    ASSERT_TRUE(server.Running()) << server.Error();
+    TransferAbort abort;
+    abort.Abort();
+    std::string answer;
+    EXPECT_FALSE(HttpPost(server.BaseUrl() + "/p", "a=1", answer, "a=1", &abort));
+    EXPECT_FALSE(DownloadFile(server.BaseUrl() + "/a.wav", m_dir.File("a.wav"), &abort));
+    EXPECT_TRUE(server.Requests().empty());
+    EXPECT_FALSE(m_dir.Exists("a.wav"));
 }
 
 TEST_F(HttpClientTest, ConnectLimitEndsAWaitForAHostThatSwallowsConnections) {
