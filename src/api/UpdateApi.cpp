@@ -21,7 +21,7 @@ const char* const kUpdatePath = "/api/index/getVoiceUpdateUrl";
 const char* const kUpdater = "AutoUpdate.exe";
 }  // namespace
 
-bool RequestUpdateUrl(std::string& answer) {
+bool RequestUpdateUrl(std::string& answer, TransferAbort* abort) {
     LogHelper* log = LogHelper::GetInstance();
     const std::string& storeId = IniHelper::GetInstance()->Settings().storeId;
     if (storeId.empty()) {
@@ -32,7 +32,7 @@ bool RequestUpdateUrl(std::string& answer) {
     const std::string body = std::string("key=") + kApiKey + "&wb_id=" + storeId;
     log->Debug(body);
     std::string received;
-    if (!HttpPost(url, body, received)) {
+    if (!HttpPost(url, body, received, body, abort)) {
         answer = "网络错误.";
         return false;
     }

@@ -14,55 +14,12 @@
 #include "api/HttpClient.h"
 #include "app/IniHelper.h"
 #include "support/FakeWebApi.h"
+#include "support/OwnerQueue.h"
 #include "support/TempProgramDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Far beyond any limit the code under test sets: only guards against a hang.
-const auto kHangGuard = std::chrono::seconds(60);
-
-// Stands in for the main thread's event queue: the downloader posts its
-// completions here and the test thread runs them.
-class OwnerQueue {
-public:
-    Deliver Poster() {
-        return [this](std::function<void()> task) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_tasks.push_back(std::move(task));
-            m_wake.notify_all();
-        };
-    }
-    // Runs posted tasks on this thread until `done` holds; false after the guard.
-    bool RunUntil(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
-        std::unique_lock<std::mutex> lock(m_mutex);
-        while (!done()) {
-            if (m_tasks.empty()) {
-                if (m_wake.wait_until(lock, deadline) == std::cv_status::timeout) {
-                    return done();
-                }
-                continue;
-            }
-            auto task = std::move(m_tasks.front());
-            m_tasks.pop_front();
-            lock.unlock();
-            task();
-            lock.lock();
-        }
-        return true;
-    }
-    size_t Waiting() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_tasks.size();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_tasks;
-};
 
 class ClipDownloaderTest : public ::testing::Test {
 protected:
@@ -82,18 +39,6 @@ protected:
         }
         return config + "}";
     }
-    // Waits, on the test thread, until the server has seen `count` requests.
-    static bool WaitForRequests(const FakeWebApi& server, size_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
-        while (server.Requests().size() < count) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
-    }
-
     TempProgramDir m_dir;
     HttpLimits m_saved;
     OwnerQueue m_owner;
@@ -122,7 +67,7 @@ TEST_F(ClipDownloaderTest, SamePathAskedAgainWhileFetchingIsFetchedOnce) {
                      [&] { told.push_back("a1"); });
     downloader.Fetch(server.BaseUrl() + "/b.wav", m_dir.File("Audio/_b.wav"),
                      [&] { told.push_back("b"); });
-    ASSERT_TRUE(WaitForRequests(server, 1));
+    ASSERT_TRUE(server.WaitForRequests(1));
     // The first is under way now, the second still waits: ask for both again.
     downloader.Fetch(server.BaseUrl() + "/a.wav", m_dir.File("Audio/_a.wav"),
                      [&] { told.push_back("a2"); });
@@ -145,7 +90,7 @@ TEST_F(ClipDownloaderTest, WaitingDownloadsAreBounded) {
     std::vector<int> told;
     downloader.Fetch(server.BaseUrl() + "/a.wav", m_dir.File("Audio/_0.wav"),
                      [&] { told.push_back(0); });
-    ASSERT_TRUE(WaitForRequests(server, 1));
+    ASSERT_TRUE(server.WaitForRequests(1));
     for (int i = 1; i <= 4; ++i) {
         downloader.Fetch(server.BaseUrl() + "/a.wav",
                          m_dir.File("Audio/_" + std::to_string(i) + ".wav"),
@@ -211,7 +156,7 @@ TEST_F(ClipDownloaderTest, StopEndsAStalledTransferAtOnce) {
         ClipDownloader downloader(m_owner.Poster());
         downloader.Fetch(server.BaseUrl() + "/a.wav", m_dir.File("Audio/_a.wav"), [&] { ++told; });
         downloader.Fetch(server.BaseUrl() + "/b.wav", m_dir.File("Audio/_b.wav"), [&] { ++told; });
-        ASSERT_TRUE(WaitForRequests(server, 1));
+        ASSERT_TRUE(server.WaitForRequests(1));
         auto stopped = std::async(std::launch::async, [&] { downloader.Stop(); });
         ASSERT_EQ(stopped.wait_for(std::chrono::seconds(30)), std::future_status::ready);
         downloader.Fetch(server.BaseUrl() + "/a.wav", m_dir.File("Audio/_a.wav"), [&] { ++told; });

@@ -1,4 +1,5 @@
 #include "support/FakeWebApi.h"
+#include "support/WaitUntil.h"
 
 #include <fcntl.h>
 #include <json/json.h>
@@ -156,6 +157,10 @@ void FakeWebApi::Stop() {
 
 std::string FakeWebApi::BaseUrl() const {
     return "http://127.0.0.1:" + std::to_string(m_port);
+}
+
+bool FakeWebApi::WaitForRequests(size_t count, int seconds) const {
+    return WaitUntil([&] { return Requests().size() >= count; }, seconds);
 }
 
 std::vector<FakeWebApi::Request> FakeWebApi::Requests() const {

@@ -37,6 +37,9 @@ public:
     std::string BaseUrl() const;
     // Every request received so far, in order.
     std::vector<Request> Requests() const;
+    // Waits until `count` requests have arrived; false if they still had not
+    // after `seconds` (a guard against hanging, not a speed check).
+    bool WaitForRequests(size_t count, int seconds = 60) const;
     // Stops the server (also done by the destructor).
     void Stop();
 
