@@ -27,11 +27,12 @@ thread)
     build="${VOICE_TSAN_BUILD_DIR:-$root/build/tsan}"
     # Only the code that shares data between threads: the play sequence
     # (play thread, player's clip-end thread, SDL's audio thread, libpulse's
-    # threads), the link check and the socket road; the rest is
+    # threads), the link check, the socket road, the clip downloads and the
+    # update check with their aborts; the rest is
     # single-threaded. The login worker's test is left out: its hand-over goes
     # through Qt's event queue, whose locks TSan cannot see in the
     # uninstrumented Qt, so every login reports a race inside Qt.
-    select=(-R '^(voice/Test(PlayHelper|PlayThread|SdlAudioPlayer|SpeakingOnPulse|ShieldOthers)|link/Test(LinkChecker|SocketHelper|MessageReader))$')
+    select=(-R '^(voice/Test(PlayHelper|PlayThread|SdlAudioPlayer|SpeakingOnPulse|ShieldOthers)|link/Test(LinkChecker|SocketHelper|MessageReader)|api/Test(ClipDownloader|UpdateCheck))$')
     # Races inside third-party libraries only; see the file for each entry.
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp"
     ;;
