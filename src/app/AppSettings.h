@@ -9,7 +9,7 @@
 struct AppSettings {
     std::wstring settingsPath;       // program folder + "Setting.ini"
     std::string url;                 // base URL of the web API; empty: built-in default
-    int timeOut = 0;                 // seconds for one POST; 0 = no limit
+    int timeOut = 0;                 // seconds for one web request; 0 = the default limit
     std::atomic<bool> debug{false};  // write debug lines
     int volume = 100;                // 0..100
     std::atomic<bool> shield{true};  // lower other programs while speaking

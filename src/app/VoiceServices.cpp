@@ -23,7 +23,13 @@ void LogError(const std::string& line) {
 }  // namespace
 
 VoiceServices::VoiceServices()
-    : m_composer(QueueForPlay, StoreWxOpen, FetchClipNow),
+    : m_clipDownloader(ToMainThread()),
+      m_updateCheck(ToMainThread()),
+      m_composer(QueueForPlay, StoreWxOpen,
+                 [this](const std::string& serverPath, const std::string& localPath,
+                        std::function<void()> done) {
+                     FetchClip(serverPath, localPath, std::move(done));
+                 }),
       m_reader([this](const CashierMessage& message) { Compose(m_composer, message); }) {
     m_startTimer.setSingleShot(true);
     m_startTimer.setInterval(kServicesDelayMs);
@@ -61,11 +67,10 @@ void VoiceServices::StartBackground() {
     }
     m_started = true;
     try {
-        std::string answer;
-        if (RequestUpdateUrl(answer) && !answer.empty()) {
-            m_updateUrl = Utf8ToWide(answer);
-            LaunchUpdater(m_updateUrl);
-        }
+        // The answer may take up to the request's time limit; the cashier
+        // and the window go on meanwhile.
+        m_updateCheck.Start(
+            [this](bool ok, const std::string& answer) { OnUpdateAnswer(ok, answer); });
         m_playThread.Start();
         const LoginResult* login = LoginResult::GetInstance();
         if (!login->serviceIp.empty() && login->servicePort != 0) {
@@ -85,6 +90,14 @@ void VoiceServices::StartBackground() {
     }
 }
 
+void VoiceServices::OnUpdateAnswer(bool ok, const std::string& answer) {
+    AssertMainThread();
+    if (ok && !answer.empty()) {
+        m_updateUrl = Utf8ToWide(answer);
+        LaunchUpdater(m_updateUrl);
+    }
+}
+
 void VoiceServices::LaunchUpdate() {
     AssertMainThread();
     LaunchUpdater(m_updateUrl);
@@ -93,6 +106,9 @@ void VoiceServices::LaunchUpdate() {
 void VoiceServices::Stop() {
     AssertMainThread();
     m_stopped = true;
+    // First, so that a stalled web server never holds up the exit.
+    m_updateCheck.Stop();
+    m_clipDownloader.Stop();
     m_startTimer.stop();
     m_updateTimer.stop();
     m_playThread.Stop();
@@ -148,10 +164,33 @@ bool VoiceServices::StoreWxOpen() {
     return IniHelper::GetInstance()->Settings().wxOpen;
 }
 
+Deliver VoiceServices::ToMainThread() {
+    return [this](std::function<void()> report) {
+        // Queued to this object, so a report still on its way when the
+        // services go is dropped with them.
+        QMetaObject::invokeMethod(
+            this,
+            [this, report = std::move(report)] {
+                if (!m_stopped) {
+                    report();
+                }
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+void VoiceServices::FetchClip(const std::string& serverPath, const std::string& localPath,
+                              std::function<void()> done) {
+    // The clip is queued by `done` once the file is complete (or the fetch
+    // failed), so messages that arrive meanwhile are spoken first.
+    m_clipDownloader.Fetch(GetBaseUrl() + serverPath, localPath, std::move(done));
+}
+
 void VoiceServices::FetchClipNow(const std::string& serverPath, const std::string& localPath,
                                  std::function<void()> done) {
-    // Synchronous on the main thread for now: the window waits as long as the
-    // transfer takes. Its result is not looked at; `done` queues the clip either way.
+    // Synchronous, for those who wire the composer by hand; the program fetches
+    // on the download thread instead. The result is not looked at: `done`
+    // queues the clip either way.
     CreateDirs(localPath);
     DownloadFile(GetBaseUrl() + serverPath, localPath);
     done();

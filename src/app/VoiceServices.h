@@ -3,8 +3,12 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <string>
 
+#include "api/ClipDownloader.h"
+#include "api/Deliver.h"
+#include "api/UpdateCheck.h"
 #include "link/LinkChecker.h"
 #include "link/MessageReader.h"
 #include "voice/AnnouncementComposer.h"
@@ -14,7 +18,10 @@ struct CashierMessage;
 
 // The voice side's services after login: the cashier messages read from the
 // listening socket and composed into announcements, the play thread that
-// speaks them, the link check, and the update schedule. Created by main()
+// speaks them, the link check, the update schedule, and the downloads of
+// server clips. Nothing here waits on the web API: the update check and the
+// downloads run on threads of their own and report back to this object on
+// the main thread. Created by main()
 // once the login succeeded and destroyed before the PlayHelper and
 // SocketHelper singletons it uses; the main window only shows what it reports
 // and forwards the user's volume and shield switch. Lives on the main thread.
@@ -31,8 +38,9 @@ public:
     // after which the update request, the play thread and the link check
     // start. False when the port cannot be listened on.
     bool Start();
-    // Stops the timers and listening, and joins the play thread and the link
-    // check. Safe to call more than once.
+    // Aborts the update request and the download under way, stops the timers
+    // and listening, and joins every thread it started. Nothing reported
+    // afterwards reaches the services. Safe to call more than once.
     void Stop();
     bool Started() const { return m_started; }
     const std::wstring& UpdateUrl() const { return m_updateUrl; }
@@ -47,7 +55,7 @@ public:
     // The pieces of the message road, for whoever wires them by hand (tests,
     // the benchmark server): a cut message handed to the composer; the
     // composer's sink into the play queue; the store's WeChat switch; a server
-    // clip fetched from the web API at once.
+    // clip fetched from the web API at once, on the caller's thread.
     static void Compose(AnnouncementComposer& composer, const CashierMessage& message);
     static void QueueForPlay(const Announcement& announcement);
     static bool StoreWxOpen();
@@ -61,7 +69,15 @@ signals:
 private:
     void StartBackground();
     void LaunchUpdate();
+    void OnUpdateAnswer(bool ok, const std::string& answer);
+    // Fetches a server clip on the download thread; `done` runs on the main thread.
+    void FetchClip(const std::string& serverPath, const std::string& localPath,
+                   std::function<void()> done);
+    // Runs a worker's report on the main thread, unless the services have stopped.
+    Deliver ToMainThread();
 
+    ClipDownloader m_clipDownloader;
+    UpdateCheck m_updateCheck;
     AnnouncementComposer m_composer;
     MessageReader m_reader;
     PlayThread m_playThread;
