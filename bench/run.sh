@@ -476,6 +476,26 @@ program_section() {
     echo
 }
 
+network_section() {
+    echo "## 10. A stalled web API"
+    echo
+    local voice=$build/src/ui/Voice save_login=$build/tools/voice_save_login
+    if [ ! -x "$voice" ] || [ ! -x "$save_login" ]; then
+        echo "Not run: the program Voice or tools/voice_save_login is missing."
+        echo
+        return
+    fi
+    echo "bench/network_stall.py: the program Voice logged in by itself against"
+    echo "tools/fake_web_api.py (TimeOut 0), which holds the update answer back for 20 s,"
+    echo "or stalls a clip download (a code-200 message) in the middle of the body. A"
+    echo "cashier sends 12,101 on a fresh connection every 0.2 s for 8 s and times each OK;"
+    echo "in a second run the program gets SIGTERM one second into the fault."
+    echo
+    python3 "$root/bench/network_stall.py" --voice "$voice" --save-login "$save_login" 2>&1 ||
+        true
+    echo
+}
+
 {
     echo "# Benchmark results"
     echo
@@ -492,6 +512,7 @@ program_section() {
     program_section
     drain_section
     flood_section
+    network_section
 } >"$work/results.md"
 cp "$work/results.md" "$results"
 log "wrote $results"
