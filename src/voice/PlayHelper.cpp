@@ -113,11 +113,10 @@ PlayHelper::~PlayHelper() {
             m_player->Stop();
             m_player->Close();
         }
-        // Other programs must not stay silent because this one ended mid-run.
-        if (m_muted) {
-            ShieldOthers(true);
-            m_muted = false;
-        }
+        // Other programs must not stay silent because this one ended mid-run,
+        // nor because an earlier restore failed (it costs nothing otherwise).
+        ShieldOthers(true);
+        m_muted = false;
         m_busy = false;
     }
     // Joins the player's own thread; an end still on its way finds m_closing set.

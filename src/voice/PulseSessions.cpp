@@ -5,7 +5,8 @@
 #include <pulse/mainloop.h>
 #include <pulse/proplist.h>
 
-#include <charconv>
+#include <pulse/ext-stream-restore.h>
+
 #include <cstring>
 
 namespace {
@@ -14,16 +15,6 @@ using SteadyClock = std::chrono::steady_clock;
 std::unique_ptr<PulseSessions>& Installed() {
     static std::unique_ptr<PulseSessions> instance;
     return instance;
-}
-
-uint32_t ParseProcessId(const char* text) {
-    if (text == nullptr) {
-        return 0;
-    }
-    uint32_t value = 0;
-    const char* end = text + std::strlen(text);
-    const auto [last, error] = std::from_chars(text, end, value);
-    return error == std::errc() && last == end ? value : 0;
 }
 
 // One short-lived connection with its own main loop, run on the calling
@@ -119,15 +110,10 @@ void OnSinkInput(pa_context* /*context*/, const pa_sink_input_info* info, int eo
         state->done = true;
         return;
     }
-    if (info == nullptr || !info->has_volume || !info->volume_writable) {
-        return;  // a stream without a volume of its own cannot be lowered
-    }
     PulseStream stream;
-    stream.index = info->index;
-    stream.processId =
-        ParseProcessId(pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID));
-    stream.volume.assign(info->volume.values, info->volume.values + info->volume.channels);
-    state->streams->push_back(std::move(stream));
+    if (info != nullptr && PulseStream::FromInfo(*info, stream)) {
+        state->streams->push_back(std::move(stream));
+    }
 }
 
 struct SetState {
@@ -135,7 +121,47 @@ struct SetState {
     bool failed = false;
 };
 
-void OnVolumeSet(pa_context* /*context*/, int success, void* user) {
+struct ReadState {
+    std::vector<RememberedLevel> levels;
+    bool done = false;
+    bool failed = false;
+    bool missing = false;  // the server has no stream-restore extension
+    std::string serverName;
+    bool serverKnown = false;
+};
+
+void OnRemembered(pa_context* context, const pa_ext_stream_restore_info* info, int eol,
+                  void* user) {
+    auto* state = static_cast<ReadState*>(user);
+    if (eol != 0) {
+        state->missing = eol < 0 && pa_context_errno(context) == PA_ERR_NOEXTENSION;
+        state->failed = eol < 0 && !state->missing;
+        state->done = true;
+        return;
+    }
+    if (info == nullptr || info->name == nullptr) {
+        return;
+    }
+    RememberedLevel level;
+    level.key = info->name;
+    if (pa_cvolume_valid(&info->volume) != 0 && pa_channel_map_valid(&info->channel_map) != 0 &&
+        info->volume.channels == info->channel_map.channels) {
+        level.volume.assign(info->volume.values, info->volume.values + info->volume.channels);
+        char map[PA_CHANNEL_MAP_SNPRINT_MAX];
+        level.channelMap = pa_channel_map_snprint(map, sizeof map, &info->channel_map);
+    }
+    level.muted = info->mute != 0;
+    level.device = info->device != nullptr ? info->device : "";
+    state->levels.push_back(std::move(level));
+}
+
+void OnServerInfo(pa_context* /*context*/, const pa_server_info* info, void* user) {
+    auto* state = static_cast<ReadState*>(user);
+    state->serverName = info != nullptr && info->server_name != nullptr ? info->server_name : "";
+    state->serverKnown = true;
+}
+
+void OnDone(pa_context* /*context*/, int success, void* user) {
     auto* state = static_cast<SetState*>(user);
     --state->pending;
     if (!success) {
@@ -197,7 +223,7 @@ bool PulseSessions::SetVolumes(const std::vector<Change>& changes) {
             continue;
         }
         if (connection.Track(pa_context_set_sink_input_volume(connection.Context(), change.index,
-                                                              &volume, &OnVolumeSet, &state))) {
+                                                              &volume, &OnDone, &state))) {
             ++state.pending;
         } else {
             state.failed = true;
@@ -207,4 +233,69 @@ bool PulseSessions::SetVolumes(const std::vector<Change>& changes) {
         return false;
     }
     return !state.failed;
+}
+
+bool PulseSessions::ReadRemembered(std::vector<RememberedLevel>& levels, bool& complete) {
+    Connection connection;
+    if (!connection.Connect()) {
+        return false;
+    }
+    ReadState state;
+    if (!connection.Track(
+            pa_context_get_server_info(connection.Context(), &OnServerInfo, &state)) ||
+        !connection.Track(
+            pa_ext_stream_restore_read(connection.Context(), &OnRemembered, &state))) {
+        return false;
+    }
+    if (!connection.RunUntil([&state] { return state.done && state.serverKnown; }) ||
+        state.failed) {
+        return false;
+    }
+    levels = std::move(state.levels);
+    // Told by name: PipeWire's listing looks like PulseAudio's, only partial.
+    complete = state.missing || state.serverName.find("PipeWire") == std::string::npos;
+    return true;
+}
+
+bool PulseSessions::WriteRemembered(const std::vector<RememberedLevel>& levels) {
+    if (levels.empty()) {
+        return true;
+    }
+    Connection connection;
+    if (!connection.Connect()) {
+        return false;
+    }
+    std::vector<pa_ext_stream_restore_info> infos;
+    for (const RememberedLevel& level : levels) {
+        pa_ext_stream_restore_info info{};
+        info.name = level.key.c_str();
+        if (!level.volume.empty() && level.volume.size() <= PA_CHANNELS_MAX &&
+            pa_channel_map_parse(&info.channel_map, level.channelMap.c_str()) != nullptr &&
+            info.channel_map.channels == level.volume.size()) {
+            info.volume.channels = info.channel_map.channels;
+            for (size_t i = 0; i < level.volume.size(); ++i) {
+                info.volume.values[i] = level.volume[i];
+            }
+        } else {
+            // An entry without a level stays one.
+            pa_channel_map_init(&info.channel_map);
+            pa_cvolume_init(&info.volume);
+        }
+        info.mute = level.muted ? 1 : 0;
+        info.device = level.device.empty() ? nullptr : level.device.c_str();
+        infos.push_back(info);
+    }
+    SetState state;
+    // Not applied to the streams playing now: each of them has its own level back already.
+    if (!connection.Track(
+            pa_ext_stream_restore_write(connection.Context(), PA_UPDATE_REPLACE, infos.data(),
+                                        static_cast<unsigned>(infos.size()), 0, &OnDone, &state))) {
+        return false;
+    }
+    ++state.pending;
+    return connection.RunUntil([&state] { return state.pending == 0; }) && !state.failed;
+}
+
+std::unique_ptr<PulseWatch> PulseSessions::Watch(PulseWatch::Added added) {
+    return PulseWatch::Start(std::move(added));
 }

@@ -1,6 +1,21 @@
 #pragma once
 
-// Lowers (restore false) every other process's audio streams to silence,
-// remembering the first level seen per process, or restores those levels.
-// Silent on any failure; never blocks longer than about a second.
+#include <string>
+
+// Lowers (restore false) every other program's audio streams to silence, or
+// gives each stream back its own level and each lowered program the level the
+// server remembered for it (restore true). While lowered, streams that other
+// programs open are lowered too, and get their program's level back with the
+// rest. Silent on failure; each call to the server has a deadline of about a
+// second. A restore that fails keeps the saved levels and is tried again at
+// the next lowering and at the next restore (the shutdown's).
 void ShieldOthers(bool restore);
+
+// The file beside the program that holds the saved levels from before a
+// lowering until its restore succeeded, so that a crash, SIGKILL or a lost
+// display does not leave other programs silent.
+std::string ShieldLevelsPath();
+
+// At start, before anything plays: gives back what the file names, if a run
+// ended without its restore. Logs one line when it found the file.
+void RestoreLevelsLeftLowered();

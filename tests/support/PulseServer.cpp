@@ -72,6 +72,9 @@ bool PulseServer::Start(std::string* error) {
                            {"HOME", m_folder}};
     options.stderrPath = m_folder + "/daemon.log";
     const std::string socketPath = m_folder + "/native";
+    // module-stream-restore as every desktop loads it: the server remembers
+    // each program's level, and setting a stream's level through the client
+    // API changes what it remembers.
     const std::vector<std::string> argv = {
         "pulseaudio",
         "-n",
@@ -86,7 +89,9 @@ bool PulseServer::Start(std::string* error) {
         "-L",
         std::string("module-null-sink sink_name=") + kSink,
         "-L",
-        "module-native-protocol-unix auth-anonymous=1 socket=" + socketPath};
+        "module-native-protocol-unix auth-anonymous=1 socket=" + socketPath,
+        "-L",
+        "module-stream-restore"};
     if (!m_daemon.Start(argv, options)) {
         return fail("pulseaudio could not be started");
     }

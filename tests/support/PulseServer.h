@@ -8,8 +8,9 @@
 
 // A real PulseAudio daemon for one test: its own runtime and state folders in
 // a temporary folder, a null sink as the only output, the native protocol on a
-// socket of its own. Start() points PULSE_SERVER of this process at it (and
-// thereby every child started afterwards); Stop() or the destructor ends it.
+// socket of its own, and module-stream-restore as a desktop's server has it.
+// Start() points PULSE_SERVER of this process at it (and thereby every child
+// started afterwards); Stop() or the destructor ends it.
 class PulseServer {
 public:
     static constexpr const char* kSink = "voice_null";

@@ -1,8 +1,8 @@
 // Lowering and restoring other programs' audio on a real PulseAudio daemon:
-// other processes' streams go to 0 and come back to the first level seen per
-// process, channel by channel; the program's own stream is never touched; a
-// missing, vanished or silent server changes nothing, logs nothing and does
-// not hold the caller.
+// other processes' streams go to 0 and each comes back to its own level,
+// channel by channel; the program's own stream is never touched; a missing,
+// vanished or silent server changes nothing, logs nothing and does not hold
+// the caller; a restore that failed keeps the levels and is tried again.
 #include <gtest/gtest.h>
 #include <pulse/context.h>
 #include <pulse/mainloop.h>
@@ -107,6 +107,10 @@ protected:
     }
 
     void TearDown() override {
+        // Levels a test left waiting for a restore must not reach the next one.
+        if (m_server.Running()) {
+            ShieldOthers(true);
+        }
         m_own.reset();
         m_twoStreams.Stop(SIGKILL);
     }
@@ -154,7 +158,7 @@ protected:
     std::unique_ptr<SdlAudioPlayer> m_own;
 };
 
-TEST_F(ShieldOthersTest, LowersOtherProcessesAndRestoresTheFirstLevelSeenPerProcess) {
+TEST_F(ShieldOthersTest, LowersOtherStreamsAndRestoresEachToItsOwnLevel) {
     SpawnedProcess player;
     SpawnedProcess browser;
     SpawnedProcess balanced;
@@ -203,8 +207,8 @@ TEST_F(ShieldOthersTest, LowersOtherProcessesAndRestoresTheFirstLevelSeenPerProc
     Streams restored = Read();
     EXPECT_EQ(restored[static_cast<uint32_t>(player.Pid())], std::vector<Channels>{Both(0.6)});
     EXPECT_EQ(restored[static_cast<uint32_t>(browser.Pid())], std::vector<Channels>{Both(1.0)});
-    EXPECT_EQ(restored[twoStreams], (std::vector<Channels>{Both(0.3), Both(0.3)}))
-        << "both streams of one process get the first level seen";
+    EXPECT_EQ(restored[twoStreams], (std::vector<Channels>{Both(0.3), Both(0.8)}))
+        << "two streams of one program (music and effects) keep their own levels";
     EXPECT_EQ(
         restored[balancedPid],
         std::vector<Channels>{(Channels{{"front-left", Raw(0.25)}, {"front-right", Raw(0.75)}})});
@@ -260,6 +264,40 @@ TEST_F(ShieldOthersTest, TheServerGoingAwayMidRunIsSurvived) {
     auto call = std::async(std::launch::async, [] { ShieldOthers(true); });
     ASSERT_EQ(call.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_FALSE(m_dir.Exists("log"));
+    EXPECT_TRUE(m_dir.Exists("ShieldLevels.txt")) << "kept for the next try";
+
+    // The shutdown's restore tries again: with a server back it succeeds.
+    std::string why;
+    ASSERT_TRUE(m_server.Start(&why)) << why;
+    ShieldOthers(true);
+    EXPECT_FALSE(m_dir.Exists("ShieldLevels.txt"));
+}
+
+// A restore that misses its deadline (the server stopped in its tracks) keeps
+// the saved levels: the next run's start gives them back before it lowers
+// again, and its own restore then brings back the level from before the
+// first run, not the 0 the failed restore left.
+TEST_F(ShieldOthersTest, AFailedRestoreKeepsTheLevelsAndIsTriedAgain) {
+    SpawnedProcess player;
+    StartOther(player, 0.6);
+    const auto pid = static_cast<uint32_t>(player.Pid());
+    ASSERT_EQ(WaitForStreams({{pid, 1}})[pid].size(), 1u);
+    ShieldOthers(false);
+    ASSERT_EQ(Read()[pid], std::vector<Channels>{Both(0.0)});
+
+    m_server.Freeze();
+    auto call = std::async(std::launch::async, [] { ShieldOthers(true); });
+    const bool returned = call.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    m_server.Thaw();
+    ASSERT_TRUE(returned);
+    EXPECT_EQ(Read()[pid], std::vector<Channels>{Both(0.0)}) << "the restore did not get through";
+    EXPECT_TRUE(m_dir.Exists("ShieldLevels.txt"));
+
+    ShieldOthers(false);
+    EXPECT_EQ(Read()[pid], std::vector<Channels>{Both(0.0)});
+    ShieldOthers(true);
+    EXPECT_EQ(Read()[pid], std::vector<Channels>{Both(0.6)});
+    EXPECT_FALSE(m_dir.Exists("ShieldLevels.txt"));
 }
 // The server answers the listing and is gone before the volumes are set:
 // nothing is logged and the call comes back.
