@@ -19,6 +19,7 @@
 #include "ui/UiToolkit.h"
 #include "voice/AudioPack.h"
 #include "voice/PlayHelper.h"
+#include "voice/ShieldOthers.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -164,6 +165,9 @@ int main(int argc, char* argv[]) {
     IniHelper::GetInstance();
     LogHelper::GetInstance();
     LoginResult::GetInstance();
+    // Before anything plays, and only in the one copy that runs: levels a
+    // crashed or killed run left lowered come back.
+    RestoreLevelsLeftLowered();
     UnpackAudioPack();
 
     QApplication app(argc, argv);

@@ -23,8 +23,11 @@ void SetQuitHandler(void (*handler)(int)) {
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    // A closed terminal or session (SIGHUP) and SIGQUIT leave the same way:
+    // their default would end the program with others' audio still lowered.
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 }  // namespace

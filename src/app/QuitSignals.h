@@ -5,10 +5,11 @@
 
 class QSocketNotifier;
 
-// SIGTERM and SIGINT turned into a call on the main loop, so the program
-// leaves the way the tray's "退出" does: settings saved, threads joined. The
-// handler only writes a byte into a socket pair whose other end the main
-// loop watches. Owns both ends and closes them; one instance at a time.
+// SIGTERM, SIGINT, SIGHUP and SIGQUIT turned into a call on the main loop, so
+// the program leaves the way the tray's "退出" does: settings saved, threads
+// joined, other programs' audio given back. The handler only writes a byte
+// into a socket pair whose other end the main loop watches. Owns both ends and
+// closes them; one instance at a time.
 class QuitSignals {
 public:
     // `onQuit` runs on the main thread for each burst of signals. Without the
