@@ -2,18 +2,23 @@
 // middle of an announcement or stops answering: it must keep answering every
 // cashier message with OK, not get stuck on the announcement under way, speak
 // again once a server is (back) at its address, and still leave with 0 and its
-// settings written on SIGTERM.
+// settings written on SIGTERM. And when the program itself is killed, or told
+// to end by SIGHUP or SIGQUIT, in the middle of an announcement: other
+// programs' audio comes back, at once or at its next start.
 
 #include "app/LoginRecord.h"
 #include "e2e/ProgramFolder.h"
 #include "support/FakeWebApi.h"
 #include "support/LoopbackPeers.h"
 #include "support/PulseServer.h"
+#include "support/PulseVolumes.h"
 #include "support/SpawnedProcess.h"
+#include "support/ToneClip.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <iostream>
 #include <thread>
 
@@ -92,6 +97,38 @@ protected:
         EXPECT_EQ(m_program.Logs().find("异常"), std::string::npos) << m_program.Logs();
     }
 
+    // A music player the user turned down to 60 %, which the server remembers.
+    void StartMusicPlayer(SpawnedProcess& player) {
+        ASSERT_TRUE(MakeToneClip(m_program.Dir().File("song.wav"), 300, 440, 2));
+        ASSERT_TRUE(player.Start(
+            {"paplay", "--client-name=Music Player", m_program.Dir().File("song.wav")}, {}));
+        ASSERT_TRUE(WaitUntil([&] { return !Levels(player).empty(); }));
+        const long index = pulse_volumes::IndexOf(m_program.Dir().File("index.json"),
+                                                  static_cast<uint32_t>(player.Pid()));
+        SpawnedProcess pactl;
+        ASSERT_TRUE(pactl.Start({"pactl", "set-sink-input-volume", std::to_string(index),
+                                 std::to_string(pulse_volumes::Raw(0.6))},
+                                {}));
+        ASSERT_EQ(pactl.Stop(0), 0);
+        ASSERT_EQ(Levels(player), std::vector<pulse_volumes::Channels>{pulse_volumes::Stereo(0.6)});
+    }
+
+    std::vector<pulse_volumes::Channels> Levels(const SpawnedProcess& player) const {
+        return pulse_volumes::Read(
+            m_program.Dir().File("inputs.json"))[static_cast<uint32_t>(player.Pid())];
+    }
+
+    bool At(const SpawnedProcess& player, double level) const {
+        return Levels(player) == std::vector<pulse_volumes::Channels>{pulse_volumes::Stereo(level)};
+    }
+
+    // An announcement under way, with the player lowered for it.
+    void AnnounceAndWaitUntilLowered(const SpawnedProcess& player) {
+        EXPECT_EQ(m_program.Send(m_port, {"12,101"}), "OK\n");
+        ASSERT_TRUE(WaitUntil([&] { return At(player, 0.0); })) << m_program.Logs();
+        ASSERT_EQ(Played(kLastClip), 0u) << "still under way";
+    }
+
     ProgramFolder m_program;
     FakeWebApi m_api{kBossAccount};
     PulseServer m_pulse;  // its address is fixed; the daemon comes and goes
@@ -161,6 +198,57 @@ TEST_F(AudioFaultTest, AudioServerFrozenAtStart) {
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     EXPECT_GT(SoundingSeconds(m_pulse.StopRecording()), 2.0);
     LeavesCleanly();
+}
+
+// Killed in the middle of an announcement: the player stays silent, and the
+// server remembers 0 for it, until the program starts again and gives back
+// both its stream's level and the remembered one, before anything else.
+TEST_F(AudioFaultTest, KilledMidAnnouncementOthersComeBackAtTheNextStart) {
+    std::string why;
+    ASSERT_TRUE(m_pulse.Start(&why)) << why;
+    SpawnedProcess player;
+    StartMusicPlayer(player);
+    StartProgram();
+    AnnounceAndWaitUntilLowered(player);
+    EXPECT_TRUE(m_program.Dir().Exists("ShieldLevels.txt"));
+
+    m_voice.Stop(SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(At(player, 0.0)) << "nothing gave it back yet";
+
+    StartProgram();
+    EXPECT_TRUE(WaitUntil([&] { return At(player, 0.6); })) << m_program.Logs();
+    EXPECT_FALSE(m_program.Dir().Exists("ShieldLevels.txt"));
+    EXPECT_NE(m_program.Logs().find("已恢复上次运行时降低的其他程序音量"), std::string::npos)
+        << m_program.Logs();
+    // What the server remembers is back too: the player's next song is heard.
+    SpawnedProcess nextSong;
+    ASSERT_TRUE(nextSong.Start(
+        {"paplay", "--client-name=Music Player", m_program.Dir().File("song.wav")}, {}));
+    EXPECT_TRUE(WaitUntil([&] { return At(nextSong, 0.6); })) << m_program.Logs();
+    nextSong.Stop(SIGKILL);
+    player.Stop(SIGKILL);
+    LeavesCleanly();
+}
+
+// SIGHUP (a closed terminal or session) and SIGQUIT end the program the way
+// SIGTERM does: exit 0, settings written, other programs given back their audio.
+TEST_F(AudioFaultTest, HangupAndQuitSignalsLeaveCleanlyMidAnnouncement) {
+    std::string why;
+    ASSERT_TRUE(m_pulse.Start(&why)) << why;
+    SpawnedProcess player;
+    StartMusicPlayer(player);
+    for (int signal : {SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(strsignal(signal));
+        StartProgram();
+        AnnounceAndWaitUntilLowered(player);
+        const int status = m_voice.Stop(signal);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+        EXPECT_TRUE(At(player, 0.6));
+        EXPECT_FALSE(m_program.Dir().Exists("ShieldLevels.txt"));
+        EXPECT_NE(m_program.Dir().Read("Setting.ini").find("shield=1"), std::string::npos);
+    }
+    player.Stop(SIGKILL);
 }
 
 }  // namespace
