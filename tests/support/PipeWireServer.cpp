@@ -1,33 +1,19 @@
 #include "support/PipeWireServer.h"
 
+#include "support/PulseServer.h"
+
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 namespace {
-bool CanConnect(const std::string& socketPath) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return false;
-    }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof(address.sun_path) - 1);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    ::close(fd);
-    return ok;
-}
-
 // The daemon named in the pid file runs (exists and is no zombie waiting to
 // be reaped by whoever inherited it).
 bool Alive(const std::string& pidFile) {
@@ -117,13 +103,13 @@ bool PipeWireServer::Start(std::string* why) {
     }
     m_started = true;
     const std::string socketPath = run + "/pulse/native";
-    for (int i = 0; i < 1000 && !CanConnect(socketPath); ++i) {
+    for (int i = 0; i < 1000 && !CanConnectUnix(socketPath); ++i) {
         if (!m_session.Alive()) {
             return fail("the session ended; see " + m_folder + "/*.log");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (!CanConnect(socketPath)) {
+    if (!CanConnectUnix(socketPath)) {
         return fail("pipewire-pulse did not open its socket; see " + m_folder + "/*.log");
     }
     if (const char* previous = std::getenv("PULSE_SERVER"); previous != nullptr) {

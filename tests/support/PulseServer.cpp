@@ -15,8 +15,7 @@
 #include <iterator>
 #include <thread>
 
-namespace {
-bool CanConnect(const std::string& socketPath) {
+bool CanConnectUnix(const std::string& socketPath) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return false;
@@ -29,6 +28,7 @@ bool CanConnect(const std::string& socketPath) {
     return ok;
 }
 
+namespace {
 std::uintmax_t FileSize(const std::string& path) {
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
@@ -95,13 +95,13 @@ bool PulseServer::Start(std::string* error) {
     if (!m_daemon.Start(argv, options)) {
         return fail("pulseaudio could not be started");
     }
-    for (int i = 0; i < 1000 && !CanConnect(socketPath); ++i) {
+    for (int i = 0; i < 1000 && !CanConnectUnix(socketPath); ++i) {
         if (!m_daemon.Alive()) {
             return fail("pulseaudio ended; see " + m_folder + "/daemon.log");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (!CanConnect(socketPath)) {
+    if (!CanConnectUnix(socketPath)) {
         Stop();
         return fail("pulseaudio did not open its socket");
     }

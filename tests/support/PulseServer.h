@@ -51,6 +51,9 @@ private:
     bool m_hadPreviousServer = false;
 };
 
+// Whether the Unix socket at the path takes connections: its daemon is up.
+bool CanConnectUnix(const std::string& socketPath);
+
 // Seconds from the first to the last 10 ms frame louder than `threshold` (RMS
 // of 16-bit samples at PulseServer::kRecordRate); 0 when nothing is.
 double SoundingSeconds(const std::vector<int16_t>& samples, double threshold = 500.0);

@@ -119,6 +119,14 @@ protected:
         ASSERT_TRUE(player.Start({"paplay", "--volume=" + std::to_string(Raw(level)), m_clip}, {}));
     }
 
+    // Another program playing one stream at `level`, there before the
+    // lowering; its process id, 0 when its stream did not show.
+    uint32_t StartOtherAndWait(SpawnedProcess& player, double level) {
+        StartOther(player, level);
+        const auto pid = static_cast<uint32_t>(player.Pid());
+        return WaitForStreams({{pid, 1}})[pid].size() == 1 ? pid : 0;
+    }
+
     // Plays through the program's own player, as an announcement would.
     void StartOwnStream() {
         ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
@@ -219,9 +227,8 @@ TEST_F(ShieldOthersTest, LowersOtherStreamsAndRestoresEachToItsOwnLevel) {
 // nothing changes and nothing is logged.
 TEST_F(ShieldOthersTest, AMissingOrSilentServerChangesNothingAndLogsNothing) {
     SpawnedProcess player;
-    StartOther(player, 0.6);
-    const auto pid = static_cast<uint32_t>(player.Pid());
-    ASSERT_EQ(WaitForStreams({{pid, 1}})[pid].size(), 1u);
+    const uint32_t pid = StartOtherAndWait(player, 0.6);
+    ASSERT_NE(pid, 0u);
 
     ShieldOthers(false);
     ASSERT_EQ(Read()[pid], std::vector<Channels>{Both(0.0)});
@@ -256,9 +263,8 @@ TEST_F(ShieldOthersTest, AMissingOrSilentServerChangesNothingAndLogsNothing) {
 
 TEST_F(ShieldOthersTest, TheServerGoingAwayMidRunIsSurvived) {
     SpawnedProcess player;
-    StartOther(player, 0.6);
-    const auto pid = static_cast<uint32_t>(player.Pid());
-    ASSERT_EQ(WaitForStreams({{pid, 1}})[pid].size(), 1u);
+    const uint32_t pid = StartOtherAndWait(player, 0.6);
+    ASSERT_NE(pid, 0u);
     ShieldOthers(false);
     m_server.Stop();
     auto call = std::async(std::launch::async, [] { ShieldOthers(true); });
@@ -279,9 +285,8 @@ TEST_F(ShieldOthersTest, TheServerGoingAwayMidRunIsSurvived) {
 // first run, not the 0 the failed restore left.
 TEST_F(ShieldOthersTest, AFailedRestoreKeepsTheLevelsAndIsTriedAgain) {
     SpawnedProcess player;
-    StartOther(player, 0.6);
-    const auto pid = static_cast<uint32_t>(player.Pid());
-    ASSERT_EQ(WaitForStreams({{pid, 1}})[pid].size(), 1u);
+    const uint32_t pid = StartOtherAndWait(player, 0.6);
+    ASSERT_NE(pid, 0u);
     ShieldOthers(false);
     ASSERT_EQ(Read()[pid], std::vector<Channels>{Both(0.0)});
 
@@ -321,9 +326,8 @@ private:
 
 TEST_F(ShieldOthersTest, TheServerVanishingBetweenListingAndSettingIsSilent) {
     SpawnedProcess player;
-    StartOther(player, 0.6);
-    const auto pid = static_cast<uint32_t>(player.Pid());
-    ASSERT_EQ(WaitForStreams({{pid, 1}})[pid].size(), 1u);
+    const uint32_t pid = StartOtherAndWait(player, 0.6);
+    ASSERT_NE(pid, 0u);
     auto sessions = std::make_unique<VanishingServer>(m_server);
     VanishingServer* vanishing = sessions.get();
     PulseSessions::Install(std::move(sessions));
