@@ -32,7 +32,7 @@ thread)
     # single-threaded. The login worker's test is left out: its hand-over goes
     # through Qt's event queue, whose locks TSan cannot see in the
     # uninstrumented Qt, so every login reports a race inside Qt.
-    select=(-R '^(voice/Test(PlayHelper|PlayThread|SdlAudioPlayer|SpeakingOnPulse|ShieldOthers)|link/Test(LinkChecker|SocketHelper|MessageReader)|api/Test(ClipDownloader|UpdateCheck))$')
+    select=(-R '^(voice/Test(PlayHelper|PlayThread|SdlAudioPlayer|SpeakingOnPulse|ShieldOthers|OthersComeBack)|link/Test(LinkChecker|SocketHelper|MessageReader)|api/Test(ClipDownloader|UpdateCheck))$')
     # Races inside third-party libraries only; see the file for each entry.
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp"
     ;;

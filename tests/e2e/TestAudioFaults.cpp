@@ -99,7 +99,7 @@ protected:
 
     // A music player the user turned down to 60 %, which the server remembers.
     void StartMusicPlayer(SpawnedProcess& player) {
-        ASSERT_TRUE(MakeToneClip(m_program.Dir().File("song.wav"), 300, 440, 2));
+        ASSERT_TRUE(MakeToneClip(m_program.Dir().File("song.wav"), 120, 440, 2));
         ASSERT_TRUE(player.Start(
             {"paplay", "--client-name=Music Player", m_program.Dir().File("song.wav")}, {}));
         ASSERT_TRUE(WaitUntil([&] { return !Levels(player).empty(); }));
@@ -208,6 +208,9 @@ TEST_F(AudioFaultTest, KilledMidAnnouncementOthersComeBackAtTheNextStart) {
     ASSERT_TRUE(m_pulse.Start(&why)) << why;
     SpawnedProcess player;
     StartMusicPlayer(player);
+    // Checked again right before each start: other tests on this machine
+    // start copies of the program too.
+    ASSERT_TRUE(NoOtherCopyRuns());
     StartProgram();
     AnnounceAndWaitUntilLowered(player);
     EXPECT_TRUE(m_program.Dir().Exists("ShieldLevels.txt"));
@@ -216,6 +219,7 @@ TEST_F(AudioFaultTest, KilledMidAnnouncementOthersComeBackAtTheNextStart) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_TRUE(At(player, 0.0)) << "nothing gave it back yet";
 
+    ASSERT_TRUE(NoOtherCopyRuns());
     StartProgram();
     EXPECT_TRUE(WaitUntil([&] { return At(player, 0.6); })) << m_program.Logs();
     EXPECT_FALSE(m_program.Dir().Exists("ShieldLevels.txt"));
@@ -240,6 +244,7 @@ TEST_F(AudioFaultTest, HangupAndQuitSignalsLeaveCleanlyMidAnnouncement) {
     StartMusicPlayer(player);
     for (int signal : {SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(strsignal(signal));
+        ASSERT_TRUE(NoOtherCopyRuns());
         StartProgram();
         AnnounceAndWaitUntilLowered(player);
         const int status = m_voice.Stop(signal);
