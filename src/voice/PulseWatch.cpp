@@ -8,6 +8,7 @@
 
 #include <time.h>
 
+#include <atomic>
 #include <chrono>
 
 #include "voice/PulseSessions.h"
@@ -16,7 +17,9 @@ struct PulseWatch::Impl {
     Added added;
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
-    int subscribed = 0;  // 1 once the server took the subscription, -1 refused
+    // 1 once the server took the subscription, -1 refused. Set on the loop's
+    // thread; atomic, as the loop's lock is inside libpulse.
+    std::atomic<int> subscribed{0};
 
     ~Impl() {
         if (loop != nullptr) {
