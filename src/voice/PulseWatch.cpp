@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "app/AltSignalStack.h"
 #include "voice/PulseSessions.h"
 
 struct PulseWatch::Impl {
@@ -33,6 +34,13 @@ struct PulseWatch::Impl {
         if (loop != nullptr) {
             pa_threaded_mainloop_free(loop);
         }
+    }
+
+    // First thing on the loop's thread: a signal stack of its own for as long
+    // as the thread lives, so a stack overflow there still writes the crash
+    // record. libpulse makes the thread, hence a thread-local.
+    static void OnLoopThread(pa_threaded_mainloop* /*loop*/, void* /*user*/) {
+        thread_local const AltSignalStack signalStack;
     }
 
     static void OnSubscribed(pa_context* /*context*/, int success, void* user) {
@@ -109,6 +117,8 @@ std::unique_ptr<PulseWatch> PulseWatch::Start(Added added) {
     const auto deadline = std::chrono::steady_clock::now() + PulseSessions::kDeadline;
     Impl* state = impl.get();
     pa_threaded_mainloop_lock(impl->loop);
+    // Queued under the lock, as the loop's task list is not shared otherwise.
+    pa_threaded_mainloop_once_unlocked(impl->loop, &Impl::OnLoopThread, nullptr);
     bool ready = impl->WaitUntil(
         [state] { return pa_context_get_state(state->context) == PA_CONTEXT_READY; }, deadline);
     if (ready) {
