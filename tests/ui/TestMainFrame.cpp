@@ -273,11 +273,15 @@ TEST_F(MainFrameTest, SettingsButtonIsDisabledWhileTheSettingsWindowIsOpen) {
             ownerless = dialog->windowHandle()->transientParent() == nullptr && frame->isEnabled();
             QTest::mouseClick(dialog->FindControl<SkinButton>(QStringLiteral("closebtn")),
                               Qt::LeftButton);
-            QTimer::singleShot(50, frame, [frame] {
-                EXPECT_TRUE(frame->FindControl<SkinButton>(QStringLiteral("setbtn"))->isEnabled());
-                EXPECT_FALSE(frame->IsClosed());
-                frame->OnMenuExit();
-            });
+            // Once the settings window's modal run has returned.
+            WhenReady(
+                [frame] { return frame->OpenSetDialog() == nullptr; },
+                [frame] {
+                    EXPECT_TRUE(
+                        frame->FindControl<SkinButton>(QStringLiteral("setbtn"))->isEnabled());
+                    EXPECT_FALSE(frame->IsClosed());
+                    frame->OnMenuExit();
+                });
         });
         QTest::mouseClick(frame->FindControl<SkinButton>(QStringLiteral("setbtn")), Qt::LeftButton);
     });

@@ -57,6 +57,27 @@ void WhenShown(std::function<void(T*)> act, int boundMs = 30000) {
     timer->start(5);
 }
 
+// Calls `act` from inside the event loop once `ready` holds; fails the test if
+// it does not within a generous bound. For what follows a modal run's end,
+// which a fixed delay would race on a loaded machine.
+inline void WhenReady(std::function<bool()> ready, std::function<void()> act, int boundMs = 30000) {
+    auto* timer = new QTimer(qApp);
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, ready, act, boundMs] {
+        const bool done = ready();
+        if (done || clock->elapsed() > boundMs) {
+            timer->stop();
+            timer->deleteLater();
+            if (!done) {
+                ADD_FAILURE() << "the awaited state did not come";
+            }
+            act();
+        }
+    });
+    timer->start(5);
+}
+
 // A guard against a window left open (a hang, not a speed check): after
 // `boundMs` the test fails and the window is closed with -1.
 inline void GuardOpenWindow(WindowImplBase* window, const char* what, int boundMs = 60000) {
