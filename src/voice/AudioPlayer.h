@@ -16,7 +16,16 @@ public:
     virtual void SetVolume(unsigned left, unsigned right) = 0;
     virtual void Stop() = 0;
     // Opens a wav or mp3 file (format detected from the file); false on failure.
+    // A file opened ahead under the same path is taken as it is, without file work.
     virtual bool Open(const std::string& path) = 0;
+    // Opens the clip that is to follow the one playing, while that one plays,
+    // replacing any clip opened ahead before. False when it cannot be read
+    // (Open then fails and says why). It is held until an Open takes it (once:
+    // a later Open of the same path reads the file again), another OpenAhead
+    // or DropAhead replaces it, or the player goes.
+    virtual bool OpenAhead(const std::string& /*path*/) { return false; }
+    // Frees a clip opened ahead that will not be played.
+    virtual void DropAhead() {}
     // Starts playback of the open file and returns at once; false when it could
     // not start (then no end will be reported).
     virtual bool Play() = 0;

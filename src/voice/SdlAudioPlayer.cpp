@@ -16,7 +16,8 @@
 namespace {
 constexpr int kChannel = 0;
 constexpr int kFrequency = 44100;
-constexpr int kChunkFrames = 2048;
+
+std::atomic<int> s_chunksHeld{0};
 
 // SDL's hooks carry no user value; s_active is the one player that exists.
 // A player going away takes itself out under s_hookMutex, so no end reported
@@ -97,7 +98,8 @@ bool RunWithDeadline(const char* name, std::chrono::milliseconds deadline,
 }
 }  // namespace
 
-bool SdlAudioPlayer::OpenDevice(int& frequency, int& bytesPerFrame, std::string& why) {
+bool SdlAudioPlayer::OpenDevice(int bufferFrames, int& frequency, int& bytesPerFrame,
+                                std::string& why) {
     InsideCall inside;
     // With an event queue, SDL says when the device goes away (its server
     // died); without one it goes on mixing into nothing, and every clip seems
@@ -109,7 +111,7 @@ bool SdlAudioPlayer::OpenDevice(int& frequency, int& bytesPerFrame, std::string&
     }
     // mp3 may be built in, so a refusal here is not fatal; Open reports what fails.
     Mix_Init(MIX_INIT_MP3);
-    if (Mix_OpenAudio(kFrequency, AUDIO_S16SYS, 2, kChunkFrames) != 0) {
+    if (Mix_OpenAudio(kFrequency, AUDIO_S16SYS, 2, bufferFrames) != 0) {
         why = Mix_GetError();
         Mix_Quit();
         SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
@@ -126,17 +128,18 @@ bool SdlAudioPlayer::OpenDevice(int& frequency, int& bytesPerFrame, std::string&
     return true;
 }
 
-void SdlAudioPlayer::ReleaseDevice(Mix_Chunk* chunk) {
+void SdlAudioPlayer::ReleaseDevice(Mix_Chunk* chunk, Mix_Chunk* ahead) {
     InsideCall inside;
     Mix_ChannelFinished(nullptr);
     Mix_HaltChannel(kChannel);
-    Mix_FreeChunk(chunk);
+    Free(chunk);
+    Free(ahead);
     Mix_CloseAudio();
     Mix_Quit();
     SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
 }
 
-std::unique_ptr<SdlAudioPlayer> SdlAudioPlayer::Create(std::string* reason) {
+std::unique_ptr<SdlAudioPlayer> SdlAudioPlayer::Create(std::string* reason, int bufferFrames) {
     auto fail = [reason](const std::string& why) {
         if (reason != nullptr) {
             *reason = why;
@@ -157,8 +160,9 @@ std::unique_ptr<SdlAudioPlayer> SdlAudioPlayer::Create(std::string* reason) {
     auto opened = std::make_shared<Opened>();
     const bool inTime = RunWithDeadline(
         "voice-sdl-open", kOpenDeadline,
-        [opened] {
-            opened->ok = OpenDevice(opened->frequency, opened->bytesPerFrame, opened->why);
+        [opened, bufferFrames] {
+            opened->ok =
+                OpenDevice(bufferFrames, opened->frequency, opened->bytesPerFrame, opened->why);
             if (!opened->ok) {
                 s_deviceInUse = false;
             }
@@ -166,7 +170,7 @@ std::unique_ptr<SdlAudioPlayer> SdlAudioPlayer::Create(std::string* reason) {
         [opened] {
             // Nobody waits for this device any more.
             if (opened->ok) {
-                ReleaseDevice(nullptr);
+                ReleaseDevice(nullptr, nullptr);
                 s_deviceInUse = false;
             }
         });
@@ -208,10 +212,12 @@ SdlAudioPlayer::~SdlAudioPlayer() {
     }
     Mix_Chunk* chunk = m_chunk;
     m_chunk = nullptr;
+    Mix_Chunk* ahead = m_ahead;
+    m_ahead = nullptr;
     const bool closed = RunWithDeadline(
         "voice-sdl-close", kCloseDeadline,
-        [chunk] {
-            ReleaseDevice(chunk);
+        [chunk, ahead] {
+            ReleaseDevice(chunk, ahead);
             s_deviceInUse = false;
         },
         nullptr);
@@ -219,6 +225,38 @@ SdlAudioPlayer::~SdlAudioPlayer() {
         LogHelper::GetInstance()->Error(
             "SdlAudioPlayer 关闭音频设备超时（声音服务器无响应），交由系统回收。");
     }
+}
+
+int SdlAudioPlayer::ChunksHeld() {
+    return s_chunksHeld.load();
+}
+
+Mix_Chunk* SdlAudioPlayer::Load(const std::string& path, std::string& error) {
+    InsideCall inside;
+    // Decoded whole at open, so a file that is no audio fails here and not
+    // half-way through an announcement. The loader detects wav and mp3.
+    SDL_RWops* file = SDL_RWFromFile(path.c_str(), "rb");
+    Mix_Chunk* chunk = file != nullptr ? Mix_LoadWAV_RW(file, 1) : nullptr;
+    if (chunk == nullptr) {
+        error = Mix_GetError();
+        return nullptr;
+    }
+    if (chunk->alen == 0) {
+        Mix_FreeChunk(chunk);
+        error = "no audio in file";
+        return nullptr;
+    }
+    ++s_chunksHeld;
+    return chunk;
+}
+
+void SdlAudioPlayer::Free(Mix_Chunk* chunk) {
+    if (chunk == nullptr) {
+        return;
+    }
+    InsideCall inside;
+    Mix_FreeChunk(chunk);
+    --s_chunksHeld;
 }
 
 bool SdlAudioPlayer::DeviceLost() const {
@@ -360,20 +398,21 @@ void SdlAudioPlayer::Stop() {
 
 bool SdlAudioPlayer::Open(const std::string& path) {
     Mix_Chunk* chunk = nullptr;
-    std::string error;
+    Mix_Chunk* stale = nullptr;  // opened ahead for another path
     {
-        InsideCall inside;
-        // Decoded whole at open, so a file that is no audio fails here and not
-        // half-way through an announcement. The loader detects wav and mp3.
-        SDL_RWops* file = SDL_RWFromFile(path.c_str(), "rb");
-        chunk = file != nullptr ? Mix_LoadWAV_RW(file, 1) : nullptr;
-        if (chunk == nullptr) {
-            error = Mix_GetError();
-        } else if (chunk->alen == 0) {
-            Mix_FreeChunk(chunk);
-            chunk = nullptr;
-            error = "no audio in file";
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_ahead != nullptr && m_aheadPath == path) {
+            chunk = m_ahead;
+        } else {
+            stale = m_ahead;
         }
+        m_ahead = nullptr;
+        m_aheadPath.clear();
+    }
+    Free(stale);
+    std::string error;
+    if (chunk == nullptr) {
+        chunk = Load(path, error);
     }
     std::lock_guard<std::mutex> operation(m_operationMutex);
     HaltChannel();
@@ -388,9 +427,32 @@ bool SdlAudioPlayer::Open(const std::string& path) {
             m_lastError = error.empty() ? "cannot open " + path : error;
         }
     }
-    InsideCall inside;
-    Mix_FreeChunk(old);
+    Free(old);
     return chunk != nullptr;
+}
+
+bool SdlAudioPlayer::OpenAhead(const std::string& path) {
+    DropAhead();
+    std::string error;
+    Mix_Chunk* chunk = Load(path, error);
+    if (chunk == nullptr) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_ahead = chunk;
+    m_aheadPath = path;
+    return true;
+}
+
+void SdlAudioPlayer::DropAhead() {
+    Mix_Chunk* ahead = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ahead = m_ahead;
+        m_ahead = nullptr;
+        m_aheadPath.clear();
+    }
+    Free(ahead);
 }
 
 bool SdlAudioPlayer::Play() {
@@ -449,6 +511,5 @@ void SdlAudioPlayer::Close() {
         old = m_chunk;
         m_chunk = nullptr;
     }
-    InsideCall inside;
-    Mix_FreeChunk(old);
+    Free(old);
 }

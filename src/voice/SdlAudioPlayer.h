@@ -34,10 +34,20 @@ struct Mix_Chunk;
 // OS at exit), and a new player can be made once that thread is through.
 class SdlAudioPlayer : public AudioPlayer {
 public:
+    // The device buffer in sample frames (at 44.1 kHz). It sets most of
+    // the latency the player adds and the most silence a clip's end leaves
+    // before the next clip; too small a buffer underruns. Chosen by measuring
+    // both on PulseAudio (bench/results.md, section 4).
+    static constexpr int kBufferFrames = 2048;
+
     // nullptr when SDL has no usable audio device, when the server did not
     // answer within kOpenDeadline, or while another player holds the device or
-    // is still closing it; `reason` then says why.
-    static std::unique_ptr<SdlAudioPlayer> Create(std::string* reason = nullptr);
+    // is still closing it; `reason` then says why. `bufferFrames` is for the
+    // benchmark's comparison.
+    static std::unique_ptr<SdlAudioPlayer> Create(std::string* reason = nullptr,
+                                                  int bufferFrames = kBufferFrames);
+    // Decoded clips held by the player, open and opened ahead, over all players.
+    static int ChunksHeld();
     ~SdlAudioPlayer() override;
 
     SdlAudioPlayer(const SdlAudioPlayer&) = delete;
@@ -47,6 +57,8 @@ public:
     void SetVolume(unsigned left, unsigned right) override;
     void Stop() override;
     bool Open(const std::string& path) override;
+    bool OpenAhead(const std::string& path) override;
+    void DropAhead() override;
     bool Play() override;
     std::string LastError() const override;
     void Close() override;
@@ -68,11 +80,14 @@ private:
     SdlAudioPlayer() = default;
     static void OnChannelFinished(int channel);
     // SDL's side of the device, on the opening and closing threads.
-    static bool OpenDevice(int& frequency, int& bytesPerFrame, std::string& why);
-    static void ReleaseDevice(Mix_Chunk* chunk);
+    static bool OpenDevice(int bufferFrames, int& frequency, int& bytesPerFrame, std::string& why);
+    static void ReleaseDevice(Mix_Chunk* chunk, Mix_Chunk* ahead);
     void ApplyVolume();
     void HaltChannel();
     void DeliverEnds();
+    // Decodes a whole file; nullptr and `error` set when it is no audio.
+    static Mix_Chunk* Load(const std::string& path, std::string& error);
+    static void Free(Mix_Chunk* chunk);
 
     // Serialises stop, open, play, close and the forced end, so that a forced
     // end cannot halt a clip started meanwhile. Taken before SDL's audio lock,
@@ -82,6 +97,8 @@ private:
     mutable std::mutex m_mutex;  // guards every member below; never held while calling SDL
     std::condition_variable m_wake;
     Mix_Chunk* m_chunk = nullptr;
+    Mix_Chunk* m_ahead = nullptr;  // opened ahead; never the one playing
+    std::string m_aheadPath;
     uint64_t m_generation = 0;
     bool m_playing = false;  // m_generation is playing and its end not yet delivered
     std::chrono::steady_clock::time_point m_deadline;

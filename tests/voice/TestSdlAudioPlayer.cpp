@@ -1,7 +1,8 @@
 // The SDL2_mixer player on SDL's dummy driver: opening by format, the end of a
 // clip reported once and only for the clip being played, calls from inside the
-// end callback, and no player without an audio device; on a real PulseAudio
-// daemon that stops answering, neither opening nor closing waits for ever.
+// end callback, clips opened ahead taken once or freed, and no player without
+// an audio device; on a real PulseAudio daemon that stops answering, neither
+// opening nor closing waits for ever.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -174,6 +175,77 @@ TEST_F(SdlAudioPlayerTest, TheEndCallbackMayStopOpenAndPlayTheNextClip) {
     ASSERT_TRUE(WaitForEnds(3));
     EXPECT_EQ(next, clips.size());
 }
+
+// What was opened ahead is taken by the Open of its path without reading the
+// file (it is gone by then), and only once: the next Open reads the file.
+TEST_F(SdlAudioPlayerTest, AClipOpenedAheadIsTakenOnceWithoutReadingTheFileAgain) {
+    const std::string first = Tone("first.wav", 0.2);
+    const std::string next = Tone("next.mp3", 0.2, 660);
+    ASSERT_TRUE(m_player->Open(first));
+    ASSERT_TRUE(m_player->Play());
+    ASSERT_TRUE(m_player->OpenAhead(next));
+    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 2);
+    ASSERT_TRUE(WaitForEnds(1));
+    std::filesystem::remove(next);
+    m_player->Close();
+    ASSERT_TRUE(m_player->Open(next)) << m_player->LastError();
+    ASSERT_TRUE(m_player->Play());
+    ASSERT_TRUE(WaitForEnds(2));
+    m_player->Close();
+    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 0);
+    EXPECT_FALSE(m_player->Open(next)) << "taken once, then gone";
+    EXPECT_FALSE(m_player->OpenAhead(next));
+    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 0);
+}
+
+struct AheadCase {
+    const char* name;
+    void (*then)(SdlAudioPlayer& player, const std::string& other);
+    int held;  // decoded clips held afterwards: the open one, if any
+};
+
+void PrintTo(const AheadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SdlAudioPlayerAhead : public SdlAudioPlayerTest,
+                            public ::testing::WithParamInterface<AheadCase> {};
+
+// A clip opened ahead that is not played is freed, whatever comes instead.
+TEST_P(SdlAudioPlayerAhead, AClipOpenedAheadAndNotPlayedIsFreed) {
+    const std::string playing = Tone("playing.wav", 5);
+    const std::string ahead = Tone("ahead.wav", 0.2, 660);
+    const std::string other = Tone("other.wav", 0.2, 880);
+    ASSERT_TRUE(m_player->Open(playing));
+    ASSERT_TRUE(m_player->Play());
+    ASSERT_TRUE(m_player->OpenAhead(ahead));
+    ASSERT_EQ(SdlAudioPlayer::ChunksHeld(), 2);
+    GetParam().then(*m_player, other);
+    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), GetParam().held);
+    m_player.reset();
+    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, SdlAudioPlayerAhead,
+    ::testing::Values(
+        AheadCase{"Dropped", [](SdlAudioPlayer& p, const std::string&) { p.DropAhead(); }, 1},
+        AheadCase{"AnotherClipOpened",
+                  [](SdlAudioPlayer& p, const std::string& other) { p.Open(other); }, 1},
+        AheadCase{"AnotherOpenedAheadThenDropped",
+                  [](SdlAudioPlayer& p, const std::string& other) {
+                      p.OpenAhead(other);
+                      p.DropAhead();
+                  },
+                  1},
+        AheadCase{"StoppedAndClosed",
+                  [](SdlAudioPlayer& p, const std::string&) {
+                      p.Stop();
+                      p.Close();
+                  },
+                  1},  // kept: the owner stops and closes before every next clip
+        AheadCase{"PlayerReleased", [](SdlAudioPlayer&, const std::string&) {}, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SdlAudioPlayerTest, OnlyOnePlayerAtATime) {
     std::string reason;
