@@ -123,6 +123,18 @@ PlayHelper::~PlayHelper() {
     m_player.reset();
 }
 
+void PlayHelper::SetWakeHook(WakeHook hook) {
+    std::lock_guard<std::mutex> lock(m_hookMutex);
+    m_wakeHook = std::move(hook);
+}
+
+void PlayHelper::WakePlayThread() {
+    std::lock_guard<std::mutex> lock(m_hookMutex);
+    if (m_wakeHook) {
+        m_wakeHook();
+    }
+}
+
 bool PlayHelper::Enqueue(const Announcement& announcement) {
     const size_t clips = ClipsCounted(announcement);
     bool accepted = false;
@@ -153,6 +165,10 @@ bool PlayHelper::Enqueue(const Announcement& announcement) {
                                         std::to_string(kMaxQueuedClips) +
                                         " 段语音），丢弃新的播报。");
     }
+    if (accepted) {
+        // Started from idle at once instead of at the play thread's next pass.
+        WakePlayThread();
+    }
     return accepted;
 }
 
@@ -181,6 +197,7 @@ bool PlayHelper::SetVolume(unsigned volume) {
 }
 
 void PlayHelper::Advance() {
+    bool wake = false;
     try {
         if (NeedsNewPlayer()) {
             ReplacePlayer();
@@ -189,30 +206,58 @@ void PlayHelper::Advance() {
         if (m_closing) {
             return;
         }
-        AdvanceLocked();
+        wake = AdvanceLocked();
     } catch (...) {
         // A run left marked busy with no clip under way would never be
         // stepped again: the play thread steps only while nothing plays.
         m_busy = false;
         throw;
     }
+    if (wake) {
+        WakePlayThread();
+    }
 }
 
 void PlayHelper::OnPlayerEnd(uint64_t serial) {
     // Runs on the player's own thread, where nothing may escape.
     try {
-        std::lock_guard<std::mutex> lock(m_runMutex);
-        if (m_closing || !m_player || serial != m_playerSerial) {
-            return;
+        bool wake = false;
+        {
+            std::lock_guard<std::mutex> lock(m_runMutex);
+            if (m_closing || !m_player || serial != m_playerSerial) {
+                return;
+            }
+            LogHelper::GetInstance()->Debug("当前语音播放结束。");
+            m_player->Close();
+            wake = AdvanceLocked();
         }
-        LogHelper::GetInstance()->Debug("当前语音播放结束。");
-        m_player->Close();
-        AdvanceLocked();
+        // An announcement queued while this run was ending found the thread
+        // still busy; it is taken now rather than at the next pass.
+        if (wake) {
+            WakePlayThread();
+        }
     } catch (...) {
         // No further end will come for this run; with busy cleared the play
         // thread takes the sequence on at its next pass.
         m_busy = false;
         LogHelper::GetInstance()->Error("发生异常 PlayHelper::OnPlayerMessage");
+    }
+}
+
+void PlayHelper::OpenNextAhead() {
+    // The next clip of this announcement, or else the first of the next one.
+    std::string next;
+    if (m_inProgress && !m_current.empty()) {
+        next = m_current.front();
+    } else {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        if (!m_queue.empty() && !m_queue.front().empty()) {
+            next = m_queue.front().front();
+        }
+    }
+    if (!next.empty()) {
+        // A clip that cannot be read is left to Open, which logs why.
+        m_player->OpenAhead(m_audioDir + next);
     }
 }
 
@@ -227,9 +272,9 @@ bool PlayHelper::TakeNext(Announcement& next) {
     return true;
 }
 
-void PlayHelper::AdvanceLocked() {
+bool PlayHelper::AdvanceLocked() {
     if (PlayNext()) {
-        return;
+        return !m_busy;
     }
     // An announcement without clips starts nothing, so the loop takes the next
     // one at once instead of leaving the run marked busy with nothing to end it.
@@ -249,17 +294,23 @@ void PlayHelper::AdvanceLocked() {
         }
         m_inProgress = true;
         if (PlayNext()) {
-            return;
+            return !m_busy;
         }
     }
     if (m_inRun || m_busy || m_muted) {
         m_busy = false;
+        // A run ended early (a lost device) may leave a clip opened ahead.
+        if (m_player) {
+            m_player->DropAhead();
+        }
         if (m_muted) {
             ShieldOthers(true);
             m_muted = false;
         }
         m_inRun = false;
+        return true;
     }
+    return false;
 }
 
 bool PlayHelper::PlayNext() {
@@ -282,6 +333,9 @@ void PlayHelper::Play(const std::string& clip) {
     // Without a working player the clip is skipped quietly: the missing or
     // lost device was reported once already.
     if (!m_player || m_player->DeviceLost()) {
+        if (m_player) {
+            m_player->DropAhead();
+        }
         m_busy = false;
         return;
     }
@@ -291,6 +345,7 @@ void PlayHelper::Play(const std::string& clip) {
         LogHelper::GetInstance()->Debug("PlayHelper::Play " + path);
         if (m_player->Play()) {
             m_busy = true;
+            OpenNextAhead();
             return;
         }
     }

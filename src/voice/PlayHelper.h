@@ -28,6 +28,13 @@ public:
     using PlayerFactory = std::function<std::unique_ptr<AudioPlayer>()>;
     static void SetPlayerFactory(PlayerFactory factory);
 
+    // The play thread's owner hands a hook that wakes it. It is called with
+    // none of the wrapper's locks held when the thread has work: an
+    // announcement was queued, or the player went idle (a run ended, a clip
+    // did not start). Once SetWakeHook returns, the old hook is not running.
+    using WakeHook = std::function<void()>;
+    void SetWakeHook(WakeHook hook);
+
     // The queue holds at most this many clips (an announcement without clips
     // counts as one). A real backlog is a handful of announcements of about
     // five clips each; one 512-byte dot-form message alone makes about 500.
@@ -36,8 +43,9 @@ public:
     // port cannot grow memory past it.
     static constexpr size_t kMaxQueuedClips = 20000;
 
-    // Appends a copy at the back of the queue (window thread); false when it
-    // would not fit under kMaxQueuedClips and was dropped. The first drop of a
+    // Appends a copy at the back of the queue (window thread) and wakes the
+    // play thread; false when it would not fit under kMaxQueuedClips and was
+    // dropped. The first drop of a
     // burst writes one error line; the first announcement that arrives once
     // the queue has drained to half the bound ends the burst, with one
     // information line counting what was dropped.
@@ -75,10 +83,16 @@ private:
     // On the play thread only: the old player's thread is joined here, and it
     // may be waiting for m_runMutex to deliver an end.
     void ReplacePlayer();
-    // The steps below run with m_runMutex held.
-    void AdvanceLocked();
+    void WakePlayThread();
+    // The steps below run with m_runMutex held. AdvanceLocked is true when the
+    // step left the player idle after doing something, so the play thread
+    // should go on at once.
+    bool AdvanceLocked();
     bool PlayNext();
     void Play(const std::string& clip);
+    // Has the player decode the clip after the one just started, so that the
+    // end of this one starts the next without file work.
+    void OpenNextAhead();
     bool TakeNext(Announcement& next);
 
     std::atomic<bool> m_busy{false};
@@ -101,4 +115,6 @@ private:
     bool m_muted = false;
     bool m_inRun = false;    // a run is under way (from its first clip to the queue running dry)
     bool m_closing = false;  // shutdown began: ends that still arrive start nothing
+    std::mutex m_hookMutex;  // held while the hook is called, so unhooking waits for it
+    WakeHook m_wakeHook;
 };

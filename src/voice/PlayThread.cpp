@@ -3,15 +3,9 @@
 #include <SDL2/SDL_thread.h>
 #include <pthread.h>
 
-#include <chrono>
-
 #include "app/AltSignalStack.h"
 #include "app/LogHelper.h"
 #include "voice/PlayHelper.h"
-
-namespace {
-constexpr std::chrono::milliseconds kPass{100};
-}  // namespace
 
 PlayThread::~PlayThread() {
     Stop();
@@ -23,16 +17,27 @@ bool PlayThread::Start() {
     }
     // The wrapper is made here, on the caller's thread, so the play thread
     // never races anyone to create it.
-    PlayHelper::GetInstance();
+    PlayHelper* helper = PlayHelper::GetInstance();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_running = true;
+        m_pending = false;
+    }
+    // Hooked before the thread starts, so nothing queued from now on waits
+    // for a pass.
+    if (helper != nullptr) {
+        helper->SetWakeHook([this] { Wake(); });
     }
     m_thread = std::thread([this] { Run(); });
     return true;
 }
 
 void PlayThread::Stop() {
+    // Unhooked first: once SetWakeHook returns, no Wake of this object is
+    // running or will run.
+    if (PlayHelper* helper = PlayHelper::Peek(); helper != nullptr && m_thread.joinable()) {
+        helper->SetWakeHook(nullptr);
+    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_running = false;
@@ -43,11 +48,21 @@ void PlayThread::Stop() {
     }
 }
 
+void PlayThread::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pending = true;
+    }
+    m_wake.notify_all();
+}
+
 void PlayThread::Run() {
     const AltSignalStack signalStack;
     pthread_setname_np(pthread_self(), "voice-play");
     std::unique_lock<std::mutex> lock(m_mutex);
     while (m_running) {
+        // A wake-up that comes during the pass below is kept for the next one.
+        m_pending = false;
         lock.unlock();
         try {
             // A run in progress goes on from the player's end callback; this
@@ -60,7 +75,7 @@ void PlayThread::Run() {
             LogHelper::GetInstance()->Error("发生异常 MainFrame::PlayThreadProc");
         }
         lock.lock();
-        m_wake.wait_for(lock, kPass, [this] { return !m_running.load(); });
+        m_wake.wait_for(lock, m_pass, [this] { return !m_running.load() || m_pending; });
     }
     lock.unlock();
     // SDL keeps its error text per thread, even for threads it did not start;

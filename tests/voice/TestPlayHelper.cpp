@@ -1,10 +1,12 @@
 // The play sequence on the real SDL player (dummy driver): announcements in
-// arrival order, clip after clip, each heard to its end; bad clips, empty
-// announcements, a missing player and floods never leave a run stuck.
+// arrival order, clip after clip, each heard to its end, the next clip opened
+// ahead and played once or freed; bad clips, empty announcements, a missing
+// player and floods never leave a run stuck.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -20,6 +22,7 @@
 #include "voice/AudioPlayer.h"
 #include "voice/PlayHelper.h"
 #include "voice/PlayThread.h"
+#include "voice/SdlAudioPlayer.h"
 
 namespace {
 const std::string kEnd = "当前语音播放结束。";
@@ -171,6 +174,7 @@ struct FakeRecord {
     unsigned volume = 0;
     bool lost = false;
     bool throwOnClose = false;  // the next Close throws, as the end path's first step
+    std::string ahead;          // opened ahead and neither taken nor dropped
     AudioPlayer::EndCallback end;
 };
 
@@ -188,7 +192,18 @@ public:
     void Stop() override {}
     bool Open(const std::string& path) override {
         m_path = path.substr(path.rfind('/') + 1);
+        std::lock_guard<std::mutex> lock(m_record->mutex);
+        m_record->ahead.clear();
         return true;
+    }
+    bool OpenAhead(const std::string& path) override {
+        std::lock_guard<std::mutex> lock(m_record->mutex);
+        m_record->ahead = path.substr(path.rfind('/') + 1);
+        return true;
+    }
+    void DropAhead() override {
+        std::lock_guard<std::mutex> lock(m_record->mutex);
+        m_record->ahead.clear();
     }
     bool Play() override {
         std::lock_guard<std::mutex> lock(m_record->mutex);
@@ -343,6 +358,63 @@ TEST_F(PlayHelperTest, TheQueueIsBoundedAndEachBurstOfDropsIsLoggedOnce) {
     EXPECT_FALSE(helper->Enqueue(half));
     EXPECT_EQ(full(), 2u) << "a new burst says so once more";
     EXPECT_EQ(helper->QueueLength(), 2u);
+}
+
+// A run cut short by a lost device leaves nothing opened ahead behind.
+TEST_F(PlayHelperTest, ARunEndedByALostDeviceDropsTheClipOpenedAhead) {
+    FakePlayers players;
+    PlayHelper* helper = Start();
+    const std::shared_ptr<FakeRecord> record = players[0];
+    helper->Enqueue({"a.wav", "b.mp3", "c.wav"});
+    auto ahead = [&] {
+        std::lock_guard<std::mutex> lock(record->mutex);
+        return record->ahead;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return ahead() == "b.mp3"; }));
+    AudioPlayer::EndCallback end;
+    {
+        std::lock_guard<std::mutex> lock(record->mutex);
+        record->lost = true;
+        end = record->end;
+    }
+    end();
+    ASSERT_TRUE(WaitIdle(helper));
+    EXPECT_EQ(ahead(), "");
+    std::lock_guard<std::mutex> lock(record->mutex);
+    EXPECT_EQ(record->played, std::vector<std::string>{"a.wav"});
+}
+
+// Each clip after the first is opened ahead while the one before plays; every
+// one is still played once, and nothing decoded is held once the queue is dry.
+TEST_F(PlayHelperTest, ClipsOpenedAheadArePlayedOnceAndFreed) {
+    PlayHelper* helper = Start();
+    helper->Enqueue({"a.wav", "b.mp3"});
+    helper->Enqueue({"c.wav", "missing.wav", "a.wav"});
+    helper->Enqueue({"b.mp3"});
+    ASSERT_TRUE(WaitIdle(helper));
+    std::vector<std::string> events = Events();
+    // The library's error text follows the missing clip's path.
+    const auto error = std::find(events.begin(), events.end(), "error missing.wav");
+    ASSERT_TRUE(error != events.end() && error + 1 != events.end());
+    events.erase(error + 1);
+    EXPECT_EQ(events, (std::vector<std::string>{"play a.wav", "end", "play b.mp3", "end",
+                                                "play c.wav", "end", "error missing.wav",
+                                                "play a.wav", "end", "play b.mp3", "end"}));
+    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 0);
+}
+
+// Shutdown while a clip plays and the next one is opened ahead: the next one
+// is never played, and nothing decoded is left.
+TEST_F(PlayHelperTest, ShutdownWithTheNextClipOpenedAheadFreesIt) {
+    ASSERT_TRUE(MakeToneClip(m_audio + "long.wav", 30));
+    PlayHelper* helper = Start();
+    helper->Enqueue({"long.wav", "a.wav"});
+    ASSERT_TRUE(WaitUntil([] { return SdlAudioPlayer::ChunksHeld() == 2; }))
+        << "long.wav open and a.wav opened ahead";
+    m_thread.Stop();
+    PlayHelper::Destroy();
+    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 0);
+    EXPECT_EQ(Events(), std::vector<std::string>{"play long.wav"});
 }
 
 TEST_F(PlayHelperTest, SetVolumeTakesPercentUpTo100) {

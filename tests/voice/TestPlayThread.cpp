@@ -1,5 +1,6 @@
 // The play thread: owned, started once, joined by Stop (also out of its pause),
-// and able to start again; it speaks what is queued while it runs.
+// and able to start again; it speaks what is queued while it runs, woken at
+// once when there is work, and still by its pass alone when no wake-up comes.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -14,6 +15,8 @@
 #include "support/ToneClip.h"
 #include "voice/PlayHelper.h"
 #include "voice/PlayThread.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 class PlayThreadTest : public ::testing::Test {
@@ -61,4 +64,46 @@ TEST_F(PlayThreadTest, NothingIsStartedWhileStopped) {
     ASSERT_TRUE(WaitIdle(helper));
     EXPECT_EQ(helper->QueueLength(), 0u);
 }
+
+struct WakeCase {
+    const char* name;
+    std::chrono::milliseconds pass;
+    bool hooked;  // the wrapper wakes the thread
+    Announcement announcement;
+};
+
+void PrintTo(const WakeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PlayThreadWake : public PlayThreadTest, public ::testing::WithParamInterface<WakeCase> {};
+
+// With a pass of an hour only the wake-up can start a run, or go on after a
+// clip that did not start; without the hook the pass alone still does it.
+// Each round queues from idle, the first one right after the start, while
+// the thread may still be in its first pass.
+TEST_P(PlayThreadWake, WhatIsQueuedFromIdleIsSpoken) {
+    PlayThread thread(GetParam().pass);
+    ASSERT_TRUE(thread.Start());
+    PlayHelper* helper = PlayHelper::Peek();
+    ASSERT_NE(helper, nullptr);
+    if (!GetParam().hooked) {
+        helper->SetWakeHook(nullptr);
+    }
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        helper->Enqueue(GetParam().announcement);
+        ASSERT_TRUE(WaitIdle(helper)) << "left waiting for a pass";
+        EXPECT_EQ(helper->QueueLength(), 0u);
+    }
+    thread.Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Passes, PlayThreadWake,
+    ::testing::Values(WakeCase{"WokenWithAnHourLongPass", 1h, true, {"a.wav"}},
+                      WakeCase{
+                          "AClipThatDoesNotStartWakesTheThread", 1h, true, {"gone.wav", "a.wav"}},
+                      WakeCase{"ThePassAloneWithoutTheHook", PlayThread::kPass, false, {"a.wav"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 }  // namespace
