@@ -1,16 +1,36 @@
-// Message to sound: how long from sending "12,101" on a cashier connection to
-// the first non-silent sample on the audio server's null sink monitor.
+// Message to sound, and silence between clips, measured on the audio server's
+// null sink monitor.
 //
 // One process holds everything, so one clock measures it all: the voice side's
 // own road (SocketHelper, MessageReader, composer, PlayHelper, PlayThread and
-// the SDL player) on a Qt event loop, a cashier thread that sends the message
-// from idle, and a recorder thread reading the monitor through libpulse. A
-// second series opens and plays the first clip with the player directly, which
-// splits the time into the play thread's poll, opening the clip and the device.
+// the SDL player) on a Qt event loop, a cashier thread that sends "12,101" from
+// idle, and a recorder thread reading the monitor through libpulse. In one run:
 //
-//   sound_probe SINK COUNT      (PULSE_SERVER names the audio server; PROBE_SHIELD=0
-//                                turns the shield switch off; the clips
-//                                are short tones made with sox in a temporary folder)
+//   road      message to first sound, once with the play thread's 100 ms pass
+//             alone (the wake-up hook taken away again after the start: this
+//             benchmark's wiring, not the program's) and once with the wake-up;
+//   player    the first clip opened and played with the player directly: the
+//             device's share;
+//   reference the same tone queued on a bare SDL audio device with the same
+//             buffer: the limit of SDL on this server;
+//   joins     announcements of "1234,101" (nine clips) through the play queue,
+//             every clip a tone with no silence of its own: the silence added
+//             at each join between two clips, found in the recorded samples,
+//             and every other silence inside the sound counted as an underrun;
+//             with the next clip opened ahead and, for comparison, without;
+//   steady    a 20 s tone by the player and by the bare device: underruns
+//             found on the monitor with no joins at all.
+//
+// The player, reference and joins series run for each device buffer named, the
+// road and the comparisons at the player's own buffer.
+//
+//   sound_probe SINK COUNT JOIN_ANNOUNCEMENTS [BUFFER...]
+//
+// PULSE_SERVER names the audio server; PROBE_SHIELD=0 turns the shield switch
+// off; PROBE_DEBUG=1 lists every quiet stretch of an announcement that had an
+// underrun, with the joins where they were expected. The clips are tones made with sox in a
+// temporary folder. Each series prints one line of key=value pairs.
+#include <SDL2/SDL.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -27,6 +47,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -44,11 +66,18 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 constexpr int kRate = 48000;
 constexpr int kChunk = kRate / 200;  // 5 ms of mono samples per read
 constexpr int kLoud = 1000;          // a sample above this is sound
+constexpr double kClipSeconds = 0.12;
+// Quiet stretches shorter than this are the tone's own zero crossings.
+constexpr size_t kShortestGap = kRate / 4000;  // 0.25 ms
+// A gap this close to a clip boundary (in sounding time) is a join.
+constexpr size_t kJoinTolerance = kRate * 3 / 1000;
 
-// Reads the monitor and notes when sound starts after each arming.
+// Reads the monitor, notes when sound starts after each arming and keeps the
+// samples while capturing.
 class Recorder {
 public:
     bool Start(const std::string& sink, std::string& error) {
@@ -96,7 +125,7 @@ public:
     // Waits until the monitor stream delivers (its first chunks come late).
     bool WaitFlowing() {
         for (int i = 0; i < 500 && m_chunks.load() < 40; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(10ms);
         }
         return m_chunks.load() >= 40;
     }
@@ -106,8 +135,20 @@ public:
         for (int i = 0; i < 2000; ++i) {
             if (Clock::now() - m_lastLoud.load() >= quiet)
                 return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(10ms);
         }
+    }
+
+    void StartCapture() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_captured.clear();
+        m_capturing = true;
+    }
+
+    std::vector<int16_t> StopCapture() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_capturing = false;
+        return std::move(m_captured);
     }
 
 private:
@@ -119,6 +160,9 @@ private:
                 return;
             const auto readAt = Clock::now();
             ++m_chunks;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_capturing)
+                m_captured.insert(m_captured.end(), buf.begin(), buf.end());
             for (int i = 0; i < kChunk; ++i) {
                 if (std::abs(static_cast<int>(buf[static_cast<size_t>(i)])) < kLoud)
                     continue;
@@ -126,7 +170,6 @@ private:
                 const auto at = readAt - std::chrono::microseconds(
                                              static_cast<int64_t>(kChunk - i) * 1000000 / kRate);
                 m_lastLoud = readAt;
-                std::lock_guard<std::mutex> lock(m_mutex);
                 if (!m_heard && at >= m_armedAt) {
                     m_heard = true;
                     m_heardAt = at;
@@ -147,7 +190,12 @@ private:
     Clock::time_point m_armedAt;
     Clock::time_point m_heardAt;
     bool m_heard = false;
+    bool m_capturing = false;
+    std::vector<int16_t> m_captured;
 };
+
+bool MakeTones(const std::string& dir, const Announcement& clips,
+               std::vector<size_t>* lengths = nullptr);
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -178,37 +226,434 @@ int Connect(int port) {
     return fd;
 }
 
+// The silences inside one recorded announcement of tone clips of the given
+// lengths (in samples of the recording): the one at each join goes to `joins`
+// (0 when there is none), any other is an underrun. The server drops what
+// comes late after an underrun, so the joins after one cannot be placed: an
+// announcement with an underrun adds no joins.
+int SplitSilences(const std::vector<int16_t>& samples, const std::vector<size_t>& lengths,
+                  Stats& joins) {
+    auto loud = [&](size_t i) { return std::abs(static_cast<int>(samples[i])) >= kLoud; };
+    size_t first = 0;
+    while (first < samples.size() && !loud(first))
+        ++first;
+    size_t last = samples.size();
+    while (last > first && !loud(last - 1))
+        --last;
+    if (first >= last)
+        return 0;
+    std::vector<size_t> boundaries;  // sounding time at each join
+    size_t sum = 0;
+    for (size_t k = 0; k + 1 < lengths.size(); ++k)
+        boundaries.push_back(sum += lengths[k]);
+    std::vector<double> gap(boundaries.size(), 0.0);
+    int underruns = 0;
+    size_t silent = 0;  // samples of the gaps so far
+    for (size_t i = first; i < last;) {
+        if (loud(i)) {
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < last && !loud(end))
+            ++end;
+        const size_t length = end - i;
+        if (length >= kShortestGap) {
+            const size_t sounding = i - first - silent;  // sound heard before this gap
+            bool join = false;
+            for (size_t k = 0; k < boundaries.size() && !join; ++k) {
+                const size_t off =
+                    sounding > boundaries[k] ? sounding - boundaries[k] : boundaries[k] - sounding;
+                if (off <= kJoinTolerance) {
+                    gap[k] += 1000.0 * static_cast<double>(length) / kRate;
+                    join = true;
+                }
+            }
+            if (!join) {
+                ++underruns;
+                std::fprintf(stderr, "silence of %.2f ms after %.1f ms of sound\n",
+                             1000.0 * static_cast<double>(length) / kRate,
+                             1000.0 * static_cast<double>(sounding) / kRate);
+            }
+            silent += length;
+        }
+        i = end;
+    }
+    if (underruns == 0)
+        joins.v.insert(joins.v.end(), gap.begin(), gap.end());
+    if (underruns > 0 && getenv("PROBE_DEBUG") != nullptr) {
+        std::fprintf(stderr, "boundaries:");
+        for (size_t b : boundaries)
+            std::fprintf(stderr, " %.1f", 1000.0 * static_cast<double>(b) / kRate);
+        std::fprintf(stderr, "\nall quiet stretches:");
+        size_t quiet = 0;
+        for (size_t i = first; i < last; ++i) {
+            if (!loud(i)) {
+                ++quiet;
+            } else if (quiet > 0) {
+                if (quiet >= 3)
+                    std::fprintf(stderr, " [%.1f: %.2f]",
+                                 1000.0 * static_cast<double>(i - first) / kRate,
+                                 1000.0 * static_cast<double>(quiet) / kRate);
+                quiet = 0;
+            }
+        }
+        std::fprintf(stderr, "\n");
+    }
+    return underruns;
+}
+
+// The real player as the benchmark wires it: opening ahead can be taken away
+// for the comparison, and the time each clip was started is noted.
+class BenchPlayer : public AudioPlayer {
+public:
+    BenchPlayer(std::unique_ptr<AudioPlayer> player, bool openAhead)
+        : m_player(std::move(player)), m_openAhead(openAhead) {}
+    void SetEndCallback(EndCallback callback) override {
+        m_player->SetEndCallback(std::move(callback));
+    }
+    void SetVolume(unsigned left, unsigned right) override { m_player->SetVolume(left, right); }
+    void Stop() override { m_player->Stop(); }
+    bool Open(const std::string& path) override { return m_player->Open(path); }
+    bool OpenAhead(const std::string& path) override {
+        return m_openAhead && m_player->OpenAhead(path);
+    }
+    void DropAhead() override { m_player->DropAhead(); }
+    bool Play() override {
+        const bool started = m_player->Play();
+        s_playedAt = Clock::now();
+        return started;
+    }
+    std::string LastError() const override { return m_player->LastError(); }
+    void Close() override { m_player->Close(); }
+    bool DeviceLost() const override { return m_player->DeviceLost(); }
+
+    static inline std::atomic<Clock::time_point> s_playedAt{Clock::time_point{}};
+
+private:
+    std::unique_ptr<AudioPlayer> m_player;
+    bool m_openAhead;
+};
+
+// Names the playback stream of the players made from now on, so that the
+// server's log tells the series apart ("Underrun of '<name>'").
+void NameStream(const std::string& name) {
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, name.c_str());
+    std::printf("stream %s\n", name.c_str());
+}
+
+void UseBuffer(int frames, bool openAhead) {
+    PlayHelper::SetPlayerFactory([frames, openAhead]() -> std::unique_ptr<AudioPlayer> {
+        std::unique_ptr<AudioPlayer> player = SdlAudioPlayer::Create(nullptr, frames);
+        if (!player)
+            return player;
+        return std::make_unique<BenchPlayer>(std::move(player), openAhead);
+    });
+}
+
+// Message to first sound over the whole road, from idle at a random point of
+// the play thread's pass.
+void Road(QCoreApplication& app, Recorder& recorder, int count, bool wake) {
+    NameStream(std::string("road-") + (wake ? "wake" : "pass"));
+    UseBuffer(SdlAudioPlayer::kBufferFrames, true);
+    PlayHelper* play = PlayHelper::GetInstance();
+    std::atomic<Clock::time_point> enqueuedAt{Clock::time_point{}};
+    // Queues with PlayHelper, as the program does, noting when.
+    AnnouncementComposer composer([&](const Announcement& announcement) {
+        enqueuedAt = Clock::now();
+        VoiceServices::QueueForPlay(announcement);
+    });
+    MessageReader reader([&](const CashierMessage& m) { VoiceServices::Compose(composer, m); });
+    SocketHelper* link = SocketHelper::GetInstance();
+    std::wstring bindError;
+    int port = 0;
+    for (int attempt = 0; attempt < 20 && port == 0; ++attempt) {
+        const int candidate = 20000 + static_cast<int>((getpid() * 7 + attempt * 131) % 20000);
+        if (link->BindPort(candidate, bindError))
+            port = candidate;
+    }
+    if (port == 0 || play == nullptr ||
+        !link->StartListening([&](int fd) { return reader.OnSocketRead(fd); })) {
+        std::fprintf(stderr, "sound_probe: cannot set up the voice side\n");
+        std::exit(1);
+    }
+    PlayThread playThread;
+    playThread.Start();
+    if (!wake)
+        play->SetWakeHook(nullptr);  // the pass alone, as before the wake-up
+
+    Stats road, toQueue, toPlay, toSound;
+    int missed = 0;
+    std::thread cashier([&] {
+        const int fd = Connect(port);
+        for (int i = 0; fd >= 0 && i < count; ++i) {
+            recorder.WaitSilence(300ms);
+            std::this_thread::sleep_for(std::chrono::milliseconds(rand() % 100));
+            const auto t0 = Clock::now();
+            recorder.Arm(t0);
+            if (send(fd, "12,101", 6, MSG_NOSIGNAL) != 6)
+                break;
+            char ok[2];
+            recv(fd, ok, 2, MSG_WAITALL);
+            Clock::time_point heard;
+            if (recorder.WaitSound(3000ms, heard)) {
+                road.v.push_back(Ms(heard - t0));
+                const Clock::time_point queued = enqueuedAt.load();
+                const Clock::time_point played = BenchPlayer::s_playedAt.load();
+                if (queued >= t0 && played >= queued && heard >= played) {
+                    toQueue.v.push_back(Ms(queued - t0));
+                    toPlay.v.push_back(Ms(played - queued));
+                    toSound.v.push_back(Ms(heard - played));
+                }
+            } else {
+                ++missed;
+            }
+        }
+        if (fd >= 0)
+            close(fd);
+        recorder.WaitSilence(300ms);
+        QMetaObject::invokeMethod(&app, "quit", Qt::QueuedConnection);
+    });
+    app.exec();
+    cashier.join();
+    playThread.Stop();
+    SocketHelper::Destroy();
+    PlayHelper::Destroy();
+    PlayHelper::SetPlayerFactory(nullptr);
+    std::printf(
+        "road mode=%s heard=%zu missed=%d p50=%.1f p99=%.1f max=%.1f queue_p50=%.2f "
+        "play_p50=%.1f play_p99=%.1f sound_p50=%.1f sound_p99=%.1f\n",
+        wake ? "wake" : "pass", road.v.size(), missed, road.Pct(0.5), road.Pct(0.99), road.Pct(1.0),
+        toQueue.Pct(0.5), toPlay.Pct(0.5), toPlay.Pct(0.99), toSound.Pct(0.5), toSound.Pct(0.99));
+    std::fflush(stdout);
+}
+
+// The first clip straight through the player: no queue, no thread.
+void Player(Recorder& recorder, const std::string& clip, int count, int frames) {
+    NameStream("player-" + std::to_string(frames));
+    std::string error;
+    auto player = SdlAudioPlayer::Create(&error, frames);
+    Stats open, device;
+    for (int i = 0; player && i < count; ++i) {
+        recorder.WaitSilence(300ms);
+        const auto t0 = Clock::now();
+        recorder.Arm(t0);
+        if (!player->Open(clip))
+            break;
+        const auto opened = Clock::now();
+        if (!player->Play())
+            break;
+        const auto started = Clock::now();
+        Clock::time_point heard;
+        if (recorder.WaitSound(3000ms, heard)) {
+            open.v.push_back(Ms(opened - t0));
+            device.v.push_back(Ms(heard - started));
+        }
+        recorder.WaitSilence(200ms);
+        player->Stop();
+        player->Close();
+    }
+    std::printf("player buffer=%d heard=%zu open_p50=%.2f p50=%.1f p99=%.1f%s%s\n", frames,
+                device.v.size(), open.Pct(0.5), device.Pct(0.5), device.Pct(0.99),
+                player ? "" : " error=", player ? "" : error.c_str());
+    std::fflush(stdout);
+}
+
+// The same tone queued on a bare SDL device with the same buffer.
+void Reference(Recorder& recorder, const std::string& clip, int count, int frames) {
+    NameStream("reference-" + std::to_string(frames));
+    Stats device;
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        std::printf("reference buffer=%d error=%s\n", frames, SDL_GetError());
+        return;
+    }
+    SDL_AudioSpec want{};
+    want.freq = 44100;
+    want.format = AUDIO_S16SYS;
+    want.channels = 2;
+    want.samples = static_cast<Uint16>(frames);
+    SDL_AudioSpec have{};
+    SDL_AudioSpec wav{};
+    Uint8* data = nullptr;
+    Uint32 length = 0;
+    const SDL_AudioDeviceID device_id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (device_id != 0 && SDL_LoadWAV(clip.c_str(), &wav, &data, &length) != nullptr) {
+        // The clip is mono; the device takes both channels alike.
+        std::vector<int16_t> stereo;
+        const auto* mono = reinterpret_cast<const int16_t*>(data);
+        for (Uint32 i = 0; i < length / 2; ++i) {
+            stereo.push_back(mono[i]);
+            stereo.push_back(mono[i]);
+        }
+        SDL_FreeWAV(data);
+        SDL_PauseAudioDevice(device_id, 0);
+        for (int i = 0; i < count; ++i) {
+            recorder.WaitSilence(300ms);
+            const auto t0 = Clock::now();
+            recorder.Arm(t0);
+            SDL_QueueAudio(device_id, stereo.data(), static_cast<Uint32>(stereo.size() * 2));
+            Clock::time_point heard;
+            if (recorder.WaitSound(3000ms, heard))
+                device.v.push_back(Ms(heard - t0));
+            recorder.WaitSilence(200ms);
+        }
+    }
+    if (device_id != 0)
+        SDL_CloseAudioDevice(device_id);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    std::printf("reference buffer=%d heard=%zu p50=%.1f p99=%.1f\n", frames, device.v.size(),
+                device.Pct(0.5), device.Pct(0.99));
+    std::fflush(stdout);
+}
+
+// Announcements of many clips through the play queue: the silence at each join.
+void Joins(Recorder& recorder, const std::string& dir, const Announcement& clips, int announcements,
+           int frames, bool openAhead) {
+    UseBuffer(frames, openAhead);
+    PlayHelper* play = PlayHelper::GetInstance();
+    PlayThread playThread;
+    playThread.Start();
+    Stats joins;
+    int underruns = 0;
+    int spoiled = 0;  // announcements with an underrun
+    int missed = 0;
+    for (int i = 0; play != nullptr && i < announcements; ++i) {
+        // Lengths drawn anew for each announcement: where a clip ends within the
+        // device buffer decides the silence after it.
+        std::vector<size_t> lengths;
+        if (!MakeTones(dir, clips, &lengths))
+            break;
+        recorder.WaitSilence(300ms);
+        recorder.Arm(Clock::now());
+        recorder.StartCapture();
+        play->Enqueue(clips);
+        Clock::time_point heard;
+        if (!recorder.WaitSound(3000ms, heard)) {
+            ++missed;
+            recorder.StopCapture();
+            continue;
+        }
+        for (int k = 0; k < 500 && !play->IsIdle(); ++k)
+            std::this_thread::sleep_for(10ms);
+        recorder.WaitSilence(300ms);
+        const int found = SplitSilences(recorder.StopCapture(), lengths, joins);
+        underruns += found;
+        spoiled += found > 0 ? 1 : 0;
+    }
+    playThread.Stop();
+    PlayHelper::Destroy();
+    PlayHelper::SetPlayerFactory(nullptr);
+    std::printf(
+        "joins buffer=%d ahead=%d announcements=%d joins=%zu missed=%d p50=%.2f p90=%.2f "
+        "p99=%.2f max=%.2f underruns=%d spoiled=%d\n",
+        frames, openAhead ? 1 : 0, announcements, joins.v.size(), missed, joins.Pct(0.5),
+        joins.Pct(0.9), joins.Pct(0.99), joins.Pct(1.0), underruns, spoiled);
+    std::fflush(stdout);
+}
+
+// Gives every clip a tone: of kClipSeconds, or with `lengths` of 100 to 160 ms
+// drawn at random (returned in samples of the recording, in clip order).
+// One long tone played whole, by the player or by a bare SDL device with the
+// same buffer: any quiet stretch inside it is an underrun, so the two show
+// whether the player's way of feeding the device adds any.
+void Steady(Recorder& recorder, const std::string& tone, double seconds, int frames, bool bare) {
+    const std::string kind = bare ? "reference" : "player";
+    NameStream("steady-" + kind + "-" + std::to_string(frames));
+    Stats none;
+    int underruns = -1;
+    auto measure = [&](const std::function<bool()>& start) {
+        recorder.WaitSilence(300ms);
+        recorder.Arm(Clock::now());
+        recorder.StartCapture();
+        Clock::time_point heard;
+        if (!start() || !recorder.WaitSound(3000ms, heard)) {
+            recorder.StopCapture();
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        recorder.WaitSilence(300ms);
+        underruns = SplitSilences(recorder.StopCapture(),
+                                  {static_cast<size_t>(seconds * kRate + 0.5)}, none);
+    };
+    if (!bare) {
+        auto player = SdlAudioPlayer::Create(nullptr, frames);
+        if (player && player->Open(tone))
+            measure([&] { return player->Play(); });
+    } else if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+        SDL_AudioSpec want{};
+        want.freq = 44100;
+        want.format = AUDIO_S16SYS;
+        want.channels = 1;
+        want.samples = static_cast<Uint16>(frames);
+        SDL_AudioSpec wav{};
+        Uint8* data = nullptr;
+        Uint32 length = 0;
+        const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+        if (device != 0 && SDL_LoadWAV(tone.c_str(), &wav, &data, &length) != nullptr) {
+            SDL_PauseAudioDevice(device, 0);
+            measure([&] { return SDL_QueueAudio(device, data, length) == 0; });
+            SDL_FreeWAV(data);
+        }
+        if (device != 0)
+            SDL_CloseAudioDevice(device);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    std::printf("steady kind=%s buffer=%d seconds=%.0f underruns=%d\n", kind.c_str(), frames,
+                seconds, underruns);
+    std::fflush(stdout);
+}
+
+bool MakeTones(const std::string& dir, const Announcement& clips, std::vector<size_t>* lengths) {
+    for (const std::string& clip : clips) {
+        const int ms =
+            lengths != nullptr ? 100 + rand() % 61 : static_cast<int>(kClipSeconds * 1000);
+        // Wave data under every name, mp3 ones too: an mp3 encoder pads the
+        // start and end with silence of its own, which is not the player's.
+        const std::string cmd = "sox -n -r 44100 -c 1 -b 16 -e signed-integer -t wav '" + dir +
+                                "/Audio/" + clip + "' synth " + std::to_string(ms / 1000.0) +
+                                " sine 1000 gain -6 2>/dev/null";
+        if (std::system(cmd.c_str()) != 0) {
+            std::fprintf(stderr, "sound_probe: sox could not make %s\n", clip.c_str());
+            return false;
+        }
+        if (lengths != nullptr)
+            lengths->push_back(static_cast<size_t>(ms) * kRate / 1000);
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: sound_probe SINK COUNT\n");
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: sound_probe SINK COUNT JOIN_ANNOUNCEMENTS [BUFFER...]\n");
         return 2;
     }
     const std::string sink = argv[1];
     const int count = std::max(1, std::atoi(argv[2]));
+    const int joinAnnouncements = std::max(1, std::atoi(argv[3]));
+    std::vector<int> buffers;
+    for (int i = 4; i < argc; ++i)
+        buffers.push_back(std::atoi(argv[i]));
     const std::string dir = UseBenchProgramDir(
         std::string("[WebSetting]\nUrl=http://127.0.0.1:1\nTimeOut=1\ndebug=0\nshield=") +
         (getenv("PROBE_SHIELD") ? getenv("PROBE_SHIELD") : "1") + "\n");
 
-    // Learn the clips of 12,101 and give each a short tone, so that the first
-    // sample of the first clip is already sound.
-    Announcement clips;
+    // Learn the clips and give each a short tone, so that the first sample of
+    // the first clip is already sound and no clip holds silence of its own.
+    Announcement road;
+    Announcement number;
     {
-        AnnouncementComposer learn([&](const Announcement& a) { clips = a; });
+        Announcement* into = &road;
+        AnnouncementComposer learn([&](const Announcement& a) { *into = a; });
         learn.ComposeCommaMessage("12", "101");
+        into = &number;
+        learn.ComposeCommaMessage("1234", "101");
     }
-    if (clips.empty()) {
-        std::fprintf(stderr, "sound_probe: 12,101 composes nothing\n");
+    if (road.empty() || number.size() < 2 || !MakeTones(dir, road) || !MakeTones(dir, number)) {
+        std::fprintf(stderr, "sound_probe: cannot make the clips\n");
         return 1;
-    }
-    for (const std::string& clip : clips) {
-        const std::string cmd = "sox -n -r 44100 -c 1 '" + dir + "/Audio/" + clip +
-                                "' synth 0.12 sine 440 gain -6 2>/dev/null";
-        if (std::system(cmd.c_str()) != 0) {
-            std::fprintf(stderr, "sound_probe: sox could not make %s\n", clip.c_str());
-            return 1;
-        }
     }
 
     QCoreApplication app(argc, argv);
@@ -223,91 +668,36 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "sound_probe: the monitor delivers nothing\n");
         return 1;
     }
-    PlayHelper* play = PlayHelper::GetInstance();
-    // Queues with PlayHelper, as the program does.
-    AnnouncementComposer composer(VoiceServices::QueueForPlay);
-    MessageReader reader([&](const CashierMessage& m) { VoiceServices::Compose(composer, m); });
-    SocketHelper* link = SocketHelper::GetInstance();
-    std::wstring bindError;
-    int port = 0;
-    for (int attempt = 0; attempt < 20 && port == 0; ++attempt) {
-        const int candidate = 20000 + static_cast<int>((getpid() * 7 + attempt * 131) % 20000);
-        if (link->BindPort(candidate, bindError))
-            port = candidate;
-    }
-    if (port == 0 || play == nullptr ||
-        !link->StartListening([&](int fd) { return reader.OnSocketRead(fd); })) {
-        std::fprintf(stderr, "sound_probe: cannot set up the voice side\n");
+    const std::string first = dir + "/Audio/" + road.front();
+    const int chosen = SdlAudioPlayer::kBufferFrames;
+    std::printf("clips road=%zu number=%zu chosen=%d\n", road.size(), number.size(), chosen);
+    Road(app, recorder, count, false);
+    Road(app, recorder, count, true);
+    Player(recorder, first, count, chosen);
+    Reference(recorder, first, count, chosen);
+    Joins(recorder, dir, number, joinAnnouncements, chosen, true);
+    const std::string steady = dir + "/steady.wav";
+    const double steadySeconds = 20;
+    if (std::system(("sox -n -r 44100 -c 1 -b 16 -e signed-integer '" + steady + "' synth " +
+                     std::to_string(steadySeconds) + " sine 1000 gain -6 2>/dev/null")
+                        .c_str()) != 0) {
+        std::fprintf(stderr, "sound_probe: sox could not make the long tone\n");
         return 1;
     }
-    PlayThread playThread;
-    playThread.Start();
-
-    Stats road, openMs, deviceMs;
-    int missed = 0;
-    std::thread cashier([&] {
-        const int fd = Connect(port);
-        for (int i = 0; fd >= 0 && i < count; ++i) {
-            recorder.WaitSilence(std::chrono::milliseconds(300));
-            // Start from idle at a random point of the play thread's 100 ms poll.
-            std::this_thread::sleep_for(std::chrono::milliseconds(rand() % 100));
-            const auto t0 = Clock::now();
-            recorder.Arm(t0);
-            if (send(fd, "12,101", 6, MSG_NOSIGNAL) != 6)
-                break;
-            char ok[2];
-            recv(fd, ok, 2, MSG_WAITALL);
-            Clock::time_point heard;
-            if (recorder.WaitSound(std::chrono::milliseconds(3000), heard)) {
-                road.v.push_back(Ms(heard - t0));
-                std::fprintf(stderr, "announcement %d: %.1f ms\n", i + 1, road.v.back());
-            } else {
-                ++missed;
-            }
-        }
-        if (fd >= 0)
-            close(fd);
-        recorder.WaitSilence(std::chrono::milliseconds(300));
-        QMetaObject::invokeMethod(&app, "quit", Qt::QueuedConnection);
-    });
-    app.exec();
-    cashier.join();
-    playThread.Stop();
-    SocketHelper::Destroy();
-    PlayHelper::Destroy();
-
-    // The same first clip straight through the player: no queue, no poll.
-    auto player = SdlAudioPlayer::Create(&error);
-    const std::string first = dir + "/Audio/" + clips.front();
-    for (int i = 0; player && i < count; ++i) {
-        recorder.WaitSilence(std::chrono::milliseconds(300));
-        const auto t0 = Clock::now();
-        recorder.Arm(t0);
-        if (!player->Open(first))
-            break;
-        const auto opened = Clock::now();
-        if (!player->Play())
-            break;
-        const auto started = Clock::now();
-        Clock::time_point heard;
-        if (recorder.WaitSound(std::chrono::milliseconds(3000), heard)) {
-            std::fprintf(stderr, "player %d: open %.2f ms, device %.1f ms\n", i + 1,
-                         Ms(opened - t0), Ms(heard - started));
-            openMs.v.push_back(Ms(opened - t0));
-            deviceMs.v.push_back(Ms(heard - started));
-        }
-        recorder.WaitSilence(std::chrono::milliseconds(200));
-        player->Stop();
-        player->Close();
+    Steady(recorder, steady, steadySeconds, chosen, false);
+    Steady(recorder, steady, steadySeconds, chosen, true);
+    Joins(recorder, dir, number, std::max(1, joinAnnouncements / 2), chosen, false);
+    // Other buffers: fewer rounds each, enough to see the trend.
+    for (int frames : buffers) {
+        if (frames == chosen)
+            continue;
+        Player(recorder, first, std::max(1, count / 2), frames);
+        Reference(recorder, first, std::max(1, count / 2), frames);
+        Joins(recorder, dir, number, std::max(1, joinAnnouncements / 2), frames, true);
+        Steady(recorder, steady, steadySeconds, frames, false);
+        Steady(recorder, steady, steadySeconds, frames, true);
     }
-    player.reset();
     recorder.Stop();
     RemoveBenchProgramDir();
-
-    std::printf(
-        "announcements=%zu missed=%d road_p50_ms=%.1f road_p99_ms=%.1f road_max_ms=%.1f "
-        "open_p50_ms=%.2f device_p50_ms=%.1f device_p99_ms=%.1f clips=%zu\n",
-        road.v.size(), missed, road.Pct(0.5), road.Pct(0.99), road.Pct(1.0), openMs.Pct(0.5),
-        deviceMs.Pct(0.5), deviceMs.Pct(0.99), clips.size());
-    return missed == 0 && !road.v.empty() ? 0 : 1;
+    return 0;
 }

@@ -5,9 +5,11 @@
 # volumes, so the program meets what it meets on a real desktop).
 #
 # Source it, then:
-#   private_pulse_start DIR SINK   starts it under DIR (runtime/, state/, native,
-#                                  daemon.log); sets PRIVATE_PULSE_PID and exports
-#                                  PULSE_SERVER; returns 1 when it did not come up
+#   private_pulse_start DIR SINK [ARG...]
+#                                  starts it under DIR (runtime/, state/, native,
+#                                  daemon.log), with any further daemon arguments
+#                                  (--log-level=debug); sets PRIVATE_PULSE_PID and
+#                                  exports PULSE_SERVER; returns 1 when it did not come up
 #   private_pulse_stop             ends it (SIGTERM, then waits) and unsets PULSE_SERVER
 #
 # The daemon runs in a session of its own, so Ctrl-C in a terminal reaches only
@@ -15,6 +17,7 @@
 
 private_pulse_start() {
     local dir=${1:?private_pulse_start DIR SINK} sink=${2:?private_pulse_start DIR SINK}
+    shift 2
     mkdir -p "$dir/runtime" "$dir/state"
     chmod 0700 "$dir" "$dir/runtime" "$dir/state"
     PULSE_RUNTIME_PATH=$dir/runtime PULSE_STATE_PATH=$dir/state HOME=$dir \
@@ -22,7 +25,7 @@ private_pulse_start() {
         --use-pid-file=no --system=false --realtime=no --high-priority=no --log-target=stderr \
         -L "module-null-sink sink_name=$sink" \
         -L "module-native-protocol-unix auth-anonymous=1 socket=$dir/native" \
-        -L "module-stream-restore" \
+        -L "module-stream-restore" "$@" \
         2>"$dir/daemon.log" &
     PRIVATE_PULSE_PID=$!
     export PULSE_SERVER=unix:$dir/native
