@@ -38,7 +38,7 @@ public:
     // the latency the player adds and the most silence a clip's end leaves
     // before the next clip; too small a buffer underruns. Chosen by measuring
     // both on PulseAudio (bench/results.md, section 4).
-    static constexpr int kBufferFrames = 2048;
+    static constexpr int kBufferFrames = 768;
 
     // nullptr when SDL has no usable audio device, when the server did not
     // answer within kOpenDeadline, or while another player holds the device or
