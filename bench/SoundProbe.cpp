@@ -459,49 +459,76 @@ void Player(Recorder& recorder, const std::string& clip, int count, int frames) 
     std::fflush(stdout);
 }
 
+// A bare SDL audio device with the player's buffer, fed from SDL's own
+// queue: the least SDL does to make a sound.
+class BareDevice {
+public:
+    BareDevice(int frames, int channels) : m_channels(channels) {
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+            return;
+        m_initialised = true;
+        SDL_AudioSpec want{};
+        want.freq = 44100;
+        want.format = AUDIO_S16SYS;
+        want.channels = static_cast<Uint8>(channels);
+        want.samples = static_cast<Uint16>(frames);
+        m_device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+        if (m_device != 0)
+            SDL_PauseAudioDevice(m_device, 0);
+    }
+    ~BareDevice() {
+        if (m_device != 0)
+            SDL_CloseAudioDevice(m_device);
+        if (m_initialised)
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    BareDevice(const BareDevice&) = delete;
+    BareDevice& operator=(const BareDevice&) = delete;
+
+    // Reads a mono 16-bit wave file for every channel; false when it cannot.
+    bool Load(const std::string& path) {
+        SDL_AudioSpec wav{};
+        Uint8* data = nullptr;
+        Uint32 length = 0;
+        if (m_device == 0 || SDL_LoadWAV(path.c_str(), &wav, &data, &length) == nullptr)
+            return false;
+        const auto* mono = reinterpret_cast<const int16_t*>(data);
+        m_samples.clear();
+        for (Uint32 i = 0; i < length / 2; ++i)
+            m_samples.insert(m_samples.end(), static_cast<size_t>(m_channels), mono[i]);
+        SDL_FreeWAV(data);
+        return true;
+    }
+    bool Play() {
+        return SDL_QueueAudio(m_device, m_samples.data(),
+                              static_cast<Uint32>(m_samples.size() * sizeof(int16_t))) == 0;
+    }
+
+private:
+    int m_channels;
+    bool m_initialised = false;
+    SDL_AudioDeviceID m_device = 0;
+    std::vector<int16_t> m_samples;
+};
+
 // The same tone queued on a bare SDL device with the same buffer.
 void Reference(Recorder& recorder, const std::string& clip, int count, int frames) {
     NameStream("reference-" + std::to_string(frames));
     Stats device;
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        std::printf("reference buffer=%d error=%s\n", frames, SDL_GetError());
-        return;
-    }
-    SDL_AudioSpec want{};
-    want.freq = 44100;
-    want.format = AUDIO_S16SYS;
-    want.channels = 2;
-    want.samples = static_cast<Uint16>(frames);
-    SDL_AudioSpec have{};
-    SDL_AudioSpec wav{};
-    Uint8* data = nullptr;
-    Uint32 length = 0;
-    const SDL_AudioDeviceID device_id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (device_id != 0 && SDL_LoadWAV(clip.c_str(), &wav, &data, &length) != nullptr) {
-        // The clip is mono; the device takes both channels alike.
-        std::vector<int16_t> stereo;
-        const auto* mono = reinterpret_cast<const int16_t*>(data);
-        for (Uint32 i = 0; i < length / 2; ++i) {
-            stereo.push_back(mono[i]);
-            stereo.push_back(mono[i]);
-        }
-        SDL_FreeWAV(data);
-        SDL_PauseAudioDevice(device_id, 0);
-        for (int i = 0; i < count; ++i) {
+    {
+        BareDevice bare(frames, 2);  // as the player's device
+        for (int i = 0; i < count && (i > 0 || bare.Load(clip)); ++i) {
             recorder.WaitSilence(300ms);
             const auto t0 = Clock::now();
             recorder.Arm(t0);
-            SDL_QueueAudio(device_id, stereo.data(), static_cast<Uint32>(stereo.size() * 2));
+            bare.Play();
             Clock::time_point heard;
             if (recorder.WaitSound(3000ms, heard))
                 device.v.push_back(Ms(heard - t0));
             recorder.WaitSilence(200ms);
         }
     }
-    if (device_id != 0)
-        SDL_CloseAudioDevice(device_id);
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
     std::printf("reference buffer=%d heard=%zu p50=%.1f p99=%.1f\n", frames, device.v.size(),
                 device.Pct(0.5), device.Pct(0.99));
     std::fflush(stdout);
@@ -580,24 +607,10 @@ void Steady(Recorder& recorder, const std::string& tone, double seconds, int fra
         auto player = SdlAudioPlayer::Create(nullptr, frames);
         if (player && player->Open(tone))
             measure([&] { return player->Play(); });
-    } else if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-        SDL_AudioSpec want{};
-        want.freq = 44100;
-        want.format = AUDIO_S16SYS;
-        want.channels = 1;
-        want.samples = static_cast<Uint16>(frames);
-        SDL_AudioSpec wav{};
-        Uint8* data = nullptr;
-        Uint32 length = 0;
-        const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-        if (device != 0 && SDL_LoadWAV(tone.c_str(), &wav, &data, &length) != nullptr) {
-            SDL_PauseAudioDevice(device, 0);
-            measure([&] { return SDL_QueueAudio(device, data, length) == 0; });
-            SDL_FreeWAV(data);
-        }
-        if (device != 0)
-            SDL_CloseAudioDevice(device);
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    } else {
+        BareDevice device(frames, 1);
+        if (device.Load(tone))
+            measure([&] { return device.Play(); });
     }
     std::printf("steady kind=%s buffer=%d seconds=%.0f underruns=%d\n", kind.c_str(), frames,
                 seconds, underruns);
