@@ -21,10 +21,10 @@ struct CashierMessage;
 // speaks them, the link check, the update schedule, and the downloads of
 // server clips. Nothing here waits on the web API: the update check and the
 // downloads run on threads of their own and report back to this object on
-// the main thread. Created by main()
-// once the login succeeded and destroyed before the PlayHelper and
-// SocketHelper singletons it uses; the main window only shows what it reports
-// and forwards the user's volume and shield switch. Lives on the main thread.
+// the main thread. Created by main() once the login succeeded and destroyed
+// before the PlayHelper and SocketHelper singletons it uses; the main window
+// only shows what it reports and forwards the user's volume and shield switch.
+// Lives on the main thread.
 class VoiceServices : public QObject {
     Q_OBJECT
 public:
