@@ -19,6 +19,7 @@
 #include "BenchProgramDir.h"
 #include "api/LoginResult.h"
 #include "app/Helpers.h"
+#include "app/IniHelper.h"
 #include "app/VoiceServices.h"
 #include "link/MessageReader.h"
 #include "link/SocketHelper.h"
@@ -61,11 +62,16 @@ int main(int argc, char** argv) {
     std::unique_ptr<AnnouncementComposer> composer;
     std::unique_ptr<MessageReader> reader;
     bool listening = false;
+    PlayHelper* play = nullptr;
     if (mode == "services") {
-        PlayHelper::GetInstance();
+        play = PlayHelper::GetInstance({});
         LoginResult::GetInstance()->serviceIp = "127.0.0.1";
         LoginResult::GetInstance()->servicePort = static_cast<uint32_t>(port);
-        services = std::make_unique<VoiceServices>();
+        if (play == nullptr) {
+            return 1;
+        }
+        services = std::make_unique<VoiceServices>(*IniHelper::GetInstance(),
+                                                   *LoginResult::GetInstance(), *link, *play);
         QObject::connect(services.get(), &VoiceServices::LinkStateChanged,
                          [&probes](bool) { ++probes; });
         listening = services->Start();
@@ -74,7 +80,7 @@ int main(int argc, char** argv) {
         if (mode == "count") {
             sink = [&](const Announcement&) { ++announced; };
         } else {
-            PlayHelper* play = PlayHelper::GetInstance();
+            play = PlayHelper::GetInstance({});
             sink = [&announced, play](const Announcement& a) {
                 ++announced;
                 if (play)
@@ -105,7 +111,7 @@ int main(int argc, char** argv) {
     std::string lastProgress;
     if (mode == "services") {
         QObject::connect(&progress, &QTimer::timeout, [&] {
-            PlayHelper* p = PlayHelper::Peek();
+            PlayHelper* p = play;
             if (p == nullptr)
                 return;
             const std::string now = "queue=" + std::to_string(p->QueueLength()) +
@@ -123,7 +129,7 @@ int main(int argc, char** argv) {
     if (services) {
         services->Stop();
     }
-    const size_t queued = PlayHelper::Peek() ? PlayHelper::Peek()->QueueLength() : 0;
+    const size_t queued = play ? play->QueueLength() : 0;
     if (services) {
         // The program's own sink feeds the queue; what was announced is what it took.
         std::printf("queued=%zu link_probes=%ld\n", queued, probes);

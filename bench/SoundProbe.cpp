@@ -55,6 +55,7 @@
 #include <vector>
 
 #include "BenchProgramDir.h"
+#include "app/IniHelper.h"
 #include "app/VoiceServices.h"
 #include "link/MessageReader.h"
 #include "link/SocketHelper.h"
@@ -342,26 +343,30 @@ void NameStream(const std::string& name) {
     std::printf("stream %s\n", name.c_str());
 }
 
-void UseBuffer(int frames, bool openAhead) {
-    PlayHelper::SetPlayerFactory([frames, openAhead]() -> std::unique_ptr<AudioPlayer> {
+// A play queue whose players use `frames` of device buffer.
+PlayHelper::Options UseBuffer(int frames, bool openAhead) {
+    PlayHelper::Options options;
+    options.shieldOn = [] { return IniHelper::GetInstance()->Settings().shield.load(); };
+    options.makePlayer = [frames, openAhead](std::string*) -> std::unique_ptr<AudioPlayer> {
         std::unique_ptr<AudioPlayer> player = SdlAudioPlayer::Create(nullptr, frames);
         if (!player)
             return player;
         return std::make_unique<BenchPlayer>(std::move(player), openAhead);
-    });
+    };
+    return options;
 }
 
 // Message to first sound over the whole road, from idle at a random point of
 // the play thread's pass.
 void Road(QCoreApplication& app, Recorder& recorder, int count, bool wake) {
     NameStream(std::string("road-") + (wake ? "wake" : "pass"));
-    UseBuffer(SdlAudioPlayer::kBufferFrames, true);
-    PlayHelper* play = PlayHelper::GetInstance();
+    auto owned = std::make_unique<PlayHelper>(UseBuffer(SdlAudioPlayer::kBufferFrames, true));
+    PlayHelper* play = owned.get();
     std::atomic<Clock::time_point> enqueuedAt{Clock::time_point{}};
     // Queues with PlayHelper, as the program does, noting when.
     AnnouncementComposer composer([&](const Announcement& announcement) {
         enqueuedAt = Clock::now();
-        VoiceServices::QueueForPlay(announcement);
+        play->Enqueue(announcement);
     });
     MessageReader reader([&](const CashierMessage& m) { VoiceServices::Compose(composer, m); });
     SocketHelper* link = SocketHelper::GetInstance();
@@ -377,7 +382,7 @@ void Road(QCoreApplication& app, Recorder& recorder, int count, bool wake) {
         std::fprintf(stderr, "sound_probe: cannot set up the voice side\n");
         std::exit(1);
     }
-    PlayThread playThread;
+    PlayThread playThread(*play);
     playThread.Start();
     if (!wake)
         play->SetWakeHook(nullptr);  // the pass alone, as before the wake-up
@@ -418,8 +423,7 @@ void Road(QCoreApplication& app, Recorder& recorder, int count, bool wake) {
     cashier.join();
     playThread.Stop();
     SocketHelper::Destroy();
-    PlayHelper::Destroy();
-    PlayHelper::SetPlayerFactory(nullptr);
+    owned.reset();
     std::printf(
         "road mode=%s heard=%zu missed=%d p50=%.1f p99=%.1f max=%.1f queue_p50=%.2f "
         "play_p50=%.1f play_p99=%.1f sound_p50=%.1f sound_p99=%.1f\n",
@@ -537,9 +541,9 @@ void Reference(Recorder& recorder, const std::string& clip, int count, int frame
 // Announcements of many clips through the play queue: the silence at each join.
 void Joins(Recorder& recorder, const std::string& dir, const Announcement& clips, int announcements,
            int frames, bool openAhead) {
-    UseBuffer(frames, openAhead);
-    PlayHelper* play = PlayHelper::GetInstance();
-    PlayThread playThread;
+    auto owned = std::make_unique<PlayHelper>(UseBuffer(frames, openAhead));
+    PlayHelper* play = owned.get();
+    PlayThread playThread(*play);
     playThread.Start();
     Stats joins;
     int underruns = 0;
@@ -569,8 +573,7 @@ void Joins(Recorder& recorder, const std::string& dir, const Announcement& clips
         spoiled += found > 0 ? 1 : 0;
     }
     playThread.Stop();
-    PlayHelper::Destroy();
-    PlayHelper::SetPlayerFactory(nullptr);
+    owned.reset();
     std::printf(
         "joins buffer=%d ahead=%d announcements=%d joins=%zu missed=%d p50=%.2f p90=%.2f "
         "p99=%.2f max=%.2f underruns=%d spoiled=%d\n",

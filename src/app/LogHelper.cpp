@@ -16,11 +16,12 @@
 
 #include "app/Clock.h"
 #include "app/Helpers.h"
-#include "app/IniHelper.h"
 #include "app/SingletonSlot.h"
 
 namespace {
 SingletonSlot<LogHelper> s_slot;
+// A plain function, so that any thread reads it without a lock.
+std::atomic<LogHelper::DebugSwitch> s_debugSwitch{nullptr};
 const char* const kPattern = "%d: %p %c %x:%m%n";
 }  // namespace
 
@@ -93,6 +94,10 @@ void LogHelper::Debug(const std::string& message) {
 }
 
 bool LogHelper::DebugEnabled() {
-    const IniHelper* ini = IniHelper::Peek();
-    return ini != nullptr && ini->Settings().debug.load();
+    const DebugSwitch on = s_debugSwitch.load();
+    return on != nullptr && on();
+}
+
+void LogHelper::FollowDebugSwitch(DebugSwitch on) {
+    s_debugSwitch.store(on);
 }

@@ -17,10 +17,14 @@ public:
 
     void Error(const std::string& message);
     void Info(const std::string& message);
-    // Written only while the settings switch `debug` is on.
+    // Written only while the debug switch is on.
     void Debug(const std::string& message);
     // Whether debug lines are written now (for callers building costly texts).
     static bool DebugEnabled();
+    // The debug switch, asked at each debug line: handed in by whoever owns
+    // the settings (the logger knows nothing of them); none, or nullptr: off.
+    using DebugSwitch = bool (*)();
+    static void FollowDebugSwitch(DebugSwitch on);
 
     LogHelper(const LogHelper&) = delete;
     LogHelper& operator=(const LogHelper&) = delete;

@@ -1,7 +1,9 @@
-// The program's entry point: one copy at a time, the audio pack, the toolkit,
-// the login window, then the main window's loop for as long as the program
-// lives, and the services taken down in a fixed order. The whole life of the
-// process reads top to bottom in main().
+// The program's entry point and the one place that wires it: one copy at a
+// time, the process-wide services made in order, the audio pack, the toolkit,
+// the login window, then the services after login and the main window for as
+// long as the program lives, and everything taken down in the reverse order.
+// Every piece is handed what it uses here; the whole life of the process reads
+// top to bottom in main().
 
 #include "api/LoginResult.h"
 #include "app/CrashHandler.h"
@@ -25,6 +27,7 @@
 #include <QPointer>
 
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -87,22 +90,45 @@ struct OpenWindows {
 };
 
 // The login window's close code: 1 when logged in.
-int RunLogin(OpenWindows& windows) {
+int RunLogin(OpenWindows& windows, SocketHelper& socket) {
     LogHelper::GetInstance()->Info("Voice " + GetAppVersion() +
                                    " started, showing the login window.");
-    LoginDialog dialog;
+    LoginDialog dialog(socket);
     windows.login = &dialog;
     dialog.Create(nullptr, QStringLiteral("登录"));
     dialog.CenterWindow();
     return dialog.ShowModal();
 }
 
-void RunMainWindow(VoiceServices& services, OpenWindows& windows) {
-    MainFrame mainFrame(services);
+// The services' whole life: started once the main window shows, stopped when
+// it has closed, before the singletons they were handed go.
+void RunMainWindow(VoiceServices& services, const LoginResult& login, OpenWindows& windows) {
+    MainFrame mainFrame(services, login);
     windows.frame = &mainFrame;
     mainFrame.Create(nullptr, QStringLiteral("Tallix语音端"));
     mainFrame.CenterWindow();
+    mainFrame.show();
+    if (!services.Start()) {
+        mainFrame.OnListeningFailed();
+    }
     mainFrame.ShowModal();
+    // Its threads are joined here.
+    services.Stop();
+}
+
+// Debug lines follow the settings' switch for as long as the settings live.
+bool DebugSwitchOn() {
+    const IniHelper* ini = IniHelper::Peek();
+    return ini != nullptr && ini->Settings().debug.load();
+}
+
+// The play queue reads the user's shield switch as each run starts, and
+// begins at the stored volume.
+PlayHelper::Options PlayOptions(IniHelper& ini) {
+    PlayHelper::Options options;
+    options.shieldOn = [&ini] { return ini.Settings().shield.load(); };
+    options.volume = static_cast<unsigned>(std::clamp(ini.Settings().volume, 0, 100));
+    return options;
 }
 
 // Whether a desktop is there to show a window on. Without one (a service
@@ -149,22 +175,24 @@ int main(int argc, char* argv[]) {
     signal(SIGPIPE, SIG_IGN);
     RaiseFileLimit();
 
+    // First, so that a second copy never shows a window of its own.
+    SingleInstance instance;
+    if (!instance.Acquire()) {
+        return RunAsSecondCopy(instance);
+    }
+
     if (std::string why; !ProgramDirWritable(why)) {
         ReportUnwritableDir(why, argc, argv);
         RemoveCrashHandler();
         return 1;
     }
 
-    SingleInstance instance;
-    if (!instance.Acquire()) {
-        return RunAsSecondCopy(instance);
-    }
-
     // The settings are read once, up front: the debug switch governs the log
     // from the first line on, and shutdown always writes volume and shield back.
-    IniHelper::GetInstance();
+    IniHelper* ini = IniHelper::GetInstance();
     LogHelper::GetInstance();
-    LoginResult::GetInstance();
+    LogHelper::FollowDebugSwitch(DebugSwitchOn);
+    LoginResult* login = LoginResult::GetInstance();
     // Before anything plays, and only in the one copy that runs: levels a
     // crashed or killed run left lowered come back.
     RestoreLevelsLeftLowered();
@@ -173,22 +201,26 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     EnterProgramDir();
     SetUpToolkit();
-    // The login reserves the port on it; the main window listens on it.
-    SocketHelper::GetInstance();
+    // The login reserves the port on it; the services listen on it.
+    SocketHelper* socket = SocketHelper::GetInstance();
 
+    int status = 0;
     OpenWindows windows;
-    {
+    if (socket == nullptr) {
+        status = 1;
+    } else {
         QuitSignals quitSignals([&windows] { windows.Quit(); });
-        if (RunLogin(windows) == 1 && !windows.quitRequested) {
-            PlayHelper::GetInstance();
-            VoiceServices services;
-            RunMainWindow(services, windows);
-            // Its threads are joined before the singletons they use go away.
-            services.Stop();
+        if (RunLogin(windows, *socket) == 1 && !windows.quitRequested) {
+            if (PlayHelper* player = PlayHelper::GetInstance(PlayOptions(*ini))) {
+                VoiceServices services(*ini, *login, *socket, *player);
+                RunMainWindow(services, *login, windows);
+            } else {
+                status = 1;
+            }
         }
     }
 
     ShutDownServices();
     RemoveCrashHandler();
-    return 0;
+    return status;
 }

@@ -1,7 +1,6 @@
 #include "app/VoiceServices.h"
 
 #include "api/BaseUrl.h"
-#include "api/HttpClient.h"
 #include "api/LoginResult.h"
 #include "api/UpdateApi.h"
 #include "app/Helpers.h"
@@ -22,15 +21,22 @@ void LogError(const std::string& line) {
 }
 }  // namespace
 
-VoiceServices::VoiceServices()
-    : m_clipDownloader(ToMainThread()),
+VoiceServices::VoiceServices(IniHelper& settings, const LoginResult& login, SocketHelper& socket,
+                             PlayHelper& player)
+    : m_settings(settings),
+      m_login(login),
+      m_socket(socket),
+      m_player(player),
+      m_clipDownloader(ToMainThread()),
       m_updateCheck(ToMainThread()),
-      m_composer(QueueForPlay, StoreWxOpen,
+      m_composer([this](const Announcement& announcement) { m_player.Enqueue(announcement); },
+                 [this] { return m_settings.Settings().wxOpen; },
                  [this](const std::string& serverPath, const std::string& localPath,
                         std::function<void()> done) {
                      FetchClip(serverPath, localPath, std::move(done));
                  }),
-      m_reader([this](const CashierMessage& message) { Compose(m_composer, message); }) {
+      m_reader([this](const CashierMessage& message) { Compose(m_composer, message); }),
+      m_playThread(player) {
     m_startTimer.setSingleShot(true);
     m_startTimer.setInterval(kServicesDelayMs);
     connect(&m_startTimer, &QTimer::timeout, this, &VoiceServices::StartBackground);
@@ -44,13 +50,8 @@ VoiceServices::~VoiceServices() {
 
 bool VoiceServices::Start() {
     AssertMainThread();
-    // A hand-edited file may hold any number; the player works on 0..100.
-    const int volume = std::clamp(IniHelper::GetInstance()->Settings().volume, 0, 100);
-    if (PlayHelper* player = PlayHelper::GetInstance()) {
-        player->SetVolume(static_cast<unsigned>(volume));
-    }
-    SocketHelper* socket = SocketHelper::GetInstance();
-    if (!socket || !socket->StartListening([this](int fd) { return m_reader.OnSocketRead(fd); })) {
+    m_player.SetVolume(static_cast<unsigned>(Volume()));
+    if (!m_socket.StartListening([this](int fd) { return m_reader.OnSocketRead(fd); })) {
         return false;
     }
     m_listening = true;
@@ -72,9 +73,8 @@ void VoiceServices::StartBackground() {
         m_updateCheck.Start(
             [this](bool ok, const std::string& answer) { OnUpdateAnswer(ok, answer); });
         m_playThread.Start();
-        const LoginResult* login = LoginResult::GetInstance();
-        if (!login->serviceIp.empty() && login->servicePort != 0) {
-            m_linkChecker.Start(login->serviceIp, login->servicePort, [this](bool reachable) {
+        if (!m_login.serviceIp.empty() && m_login.servicePort != 0) {
+            m_linkChecker.Start(m_login.serviceIp, m_login.servicePort, [this](bool reachable) {
                 // Called on the link-check thread; the display belongs to the
                 // main one. Queued, since a blocking hand-over would deadlock
                 // with Stop() joining this thread.
@@ -115,30 +115,33 @@ void VoiceServices::Stop() {
     m_linkChecker.Stop();
     if (m_listening) {
         m_listening = false;
-        if (SocketHelper* socket = SocketHelper::Peek()) {
-            socket->StopListening();
-        }
+        m_socket.StopListening();
     }
+}
+
+int VoiceServices::Volume() const {
+    // A hand-edited file may hold any number; the player works on 0..100.
+    return std::clamp(m_settings.Settings().volume, 0, 100);
+}
+
+bool VoiceServices::Shield() const {
+    return m_settings.Settings().shield.load();
 }
 
 void VoiceServices::SetVolume(int volume, bool save) {
     AssertMainThread();
-    IniHelper* ini = IniHelper::GetInstance();
     if (save) {
-        ini->SetVolume(volume);
+        m_settings.SetVolume(volume);
     } else {
-        ini->Settings().volume = std::clamp(volume, 0, 100);
+        m_settings.Settings().volume = std::clamp(volume, 0, 100);
     }
-    if (PlayHelper* player = PlayHelper::GetInstance()) {
-        player->SetVolume(static_cast<unsigned>(volume));
-    }
+    m_player.SetVolume(static_cast<unsigned>(volume));
 }
 
 void VoiceServices::SetShield(bool on) {
     AssertMainThread();
-    IniHelper* ini = IniHelper::GetInstance();
-    ini->Settings().shield = on;
-    ini->SaveShield();
+    m_settings.Settings().shield = on;
+    m_settings.SaveShield();
 }
 
 void VoiceServices::Compose(AnnouncementComposer& composer, const CashierMessage& message) {
@@ -152,16 +155,6 @@ void VoiceServices::Compose(AnnouncementComposer& composer, const CashierMessage
         case CashierMessage::Form::Ignored:
             break;
     }
-}
-
-void VoiceServices::QueueForPlay(const Announcement& announcement) {
-    if (PlayHelper* player = PlayHelper::GetInstance()) {
-        player->Enqueue(announcement);
-    }
-}
-
-bool VoiceServices::StoreWxOpen() {
-    return IniHelper::GetInstance()->Settings().wxOpen;
 }
 
 Deliver VoiceServices::ToMainThread() {
@@ -184,14 +177,4 @@ void VoiceServices::FetchClip(const std::string& serverPath, const std::string& 
     // The clip is queued by `done` once the file is complete (or the fetch
     // failed), so messages that arrive meanwhile are spoken first.
     m_clipDownloader.Fetch(GetBaseUrl() + serverPath, localPath, std::move(done));
-}
-
-void VoiceServices::FetchClipNow(const std::string& serverPath, const std::string& localPath,
-                                 std::function<void()> done) {
-    // Synchronous, for those who wire the composer by hand; the program fetches
-    // on the download thread instead. The result is not looked at: `done`
-    // queues the clip either way.
-    CreateDirs(localPath);
-    DownloadFile(GetBaseUrl() + serverPath, localPath);
-    done();
 }

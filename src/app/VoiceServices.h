@@ -14,15 +14,19 @@
 #include "voice/AnnouncementComposer.h"
 #include "voice/PlayThread.h"
 
+class IniHelper;
+class PlayHelper;
+class SocketHelper;
 struct CashierMessage;
+class LoginResult;
 
 // The voice side's services after login: the cashier messages read from the
 // listening socket and composed into announcements, the play thread that
 // speaks them, the link check, the update schedule, and the downloads of
 // server clips. Nothing here waits on the web API: the update check and the
 // downloads run on threads of their own and report back to this object on
-// the main thread. Created by main() once the login succeeded and destroyed
-// before the PlayHelper and SocketHelper singletons it uses; the main window
+// the main thread. Created, started and stopped by main() once the login
+// succeeded, and gone before the singletons it is handed; the main window
 // only shows what it reports and forwards the user's volume and shield switch.
 // Lives on the main thread.
 class VoiceServices : public QObject {
@@ -31,7 +35,11 @@ public:
     static constexpr int kServicesDelayMs = 100;
     static constexpr int kUpdateIntervalMs = 6 * 60 * 60 * 1000;
 
-    VoiceServices();
+    // The settings (volume, shield switch, the store's WeChat switch), the
+    // login's answer (the cashier address the link check probes), the port
+    // the login reserved, and the play queue.
+    VoiceServices(IniHelper& settings, const LoginResult& login, SocketHelper& socket,
+                  PlayHelper& player);
     ~VoiceServices() override;  // Stop()
 
     // Starts listening with the message reader and arms the start-up delay,
@@ -45,6 +53,10 @@ public:
     bool Started() const { return m_started; }
     const std::wstring& UpdateUrl() const { return m_updateUrl; }
 
+    // What the window shows when it opens: the stored volume (0..100) and
+    // shield switch.
+    int Volume() const;
+    bool Shield() const;
     // The user's volume (0..100): given to the player and kept in the settings,
     // which are written unless `save` is false (a drag of the slider passes
     // every value on its way; its end is saved).
@@ -52,15 +64,9 @@ public:
     // The user's shield switch: saved in the settings, read by the next run.
     void SetShield(bool on);
 
-    // The pieces of the message road, for whoever wires them by hand (tests,
-    // the benchmark server): a cut message handed to the composer; the
-    // composer's sink into the play queue; the store's WeChat switch; a server
-    // clip fetched from the web API at once, on the caller's thread.
+    // A cut message handed to the composer by its form (also for the
+    // benchmarks, which wire the road by hand).
     static void Compose(AnnouncementComposer& composer, const CashierMessage& message);
-    static void QueueForPlay(const Announcement& announcement);
-    static bool StoreWxOpen();
-    static void FetchClipNow(const std::string& serverPath, const std::string& localPath,
-                             std::function<void()> done);
 
 signals:
     // The link check's verdict, delivered on the main thread.
@@ -76,6 +82,10 @@ private:
     // Runs a worker's report on the main thread, unless the services have stopped.
     Deliver ToMainThread();
 
+    IniHelper& m_settings;
+    const LoginResult& m_login;
+    SocketHelper& m_socket;
+    PlayHelper& m_player;
     ClipDownloader m_clipDownloader;
     UpdateCheck m_updateCheck;
     AnnouncementComposer m_composer;

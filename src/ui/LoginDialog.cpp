@@ -22,7 +22,7 @@
 #include <system_error>
 #include <thread>
 
-LoginDialog::LoginDialog() = default;
+LoginDialog::LoginDialog(SocketHelper& socket) : m_socket(socket) {}
 LoginDialog::~LoginDialog() = default;
 
 int LoginDialog::ReadPort(const std::wstring& text) {
@@ -147,8 +147,7 @@ bool LoginDialog::ReservePort(int port) {
         return false;
     }
     std::wstring error;
-    SocketHelper* socket = SocketHelper::GetInstance();
-    if (!socket || !socket->BindPort(port, error)) {
+    if (!m_socket.BindPort(port, error)) {
         ShowMessage(this, QString::fromStdWString(error));
         return false;
     }

@@ -10,6 +10,7 @@ class SkinEdit;
 class SkinLabel;
 class SkinOption;
 class WaitDialog;
+class SocketHelper;
 
 // What one login attempt hands to its worker thread.
 struct LoginJob {
@@ -31,7 +32,8 @@ public:
     // Codes with which the worker ends the wait dialog.
     enum WaitResult { kLoggedIn = 0, kRequestFailed = 3, kRefused = 4 };
 
-    LoginDialog();
+    // `socket`: where the chosen port is reserved for the main window.
+    explicit LoginDialog(SocketHelper& socket);
     ~LoginDialog() override;
 
     QString GetWindowClassName() const override { return QStringLiteral("LoginDialog"); }
@@ -68,6 +70,7 @@ private:
                     const std::string& port, int loginType, const std::string& staffAccount);
     static void RunJob(LoginJob& job, WaitDialog* wait);
 
+    SocketHelper& m_socket;
     SkinLabel* m_logo = nullptr;
     SkinLabel* m_title = nullptr;
     QStackedWidget* m_tab = nullptr;

@@ -1,7 +1,6 @@
 #include "ui/MainFrame.h"
 #include "ui/WindowHelpers.h"
 
-#include "app/IniHelper.h"
 #include "app/LogHelper.h"
 #include "app/MainThread.h"
 #include "app/VoiceServices.h"
@@ -18,15 +17,12 @@
 #include <QSignalBlocker>
 #include <QSystemTrayIcon>
 
-#include <algorithm>
-
-MainFrame::MainFrame(VoiceServices& services) : m_services(services) {
+MainFrame::MainFrame(VoiceServices& services, const LoginResult& login)
+    : m_services(services), m_login(login) {
     connect(&m_services, &VoiceServices::LinkStateChanged, this, &MainFrame::OnLinkState);
 }
 
-MainFrame::~MainFrame() {
-    StopServices();
-}
+MainFrame::~MainFrame() = default;
 
 void MainFrame::InitWindow() {
     try {
@@ -43,9 +39,7 @@ void MainFrame::InitWindow() {
         }
         OnLinkState(false);
 
-        IniHelper* ini = IniHelper::GetInstance();
-        // A hand-edited file may hold any number; the slider works on 0..100.
-        const int volume = std::clamp(ini->Settings().volume, 0, 100);
+        const int volume = m_services.Volume();
         if (m_logo) {
             m_logo->setBkImage(QStringLiteral("UI\\logo_qb.png"));
         }
@@ -61,21 +55,19 @@ void MainFrame::InitWindow() {
             connect(m_volume, &QSlider::sliderReleased, this, &MainFrame::OnVolumeReleased);
         }
         if (m_shield) {
-            m_shield->setChecked(ini->Settings().shield.load());
+            m_shield->setChecked(m_services.Shield());
         }
         CreateTray();
-
-        if (m_services.Start()) {
-            return;
-        }
-        // Told once the window is up, from the main loop, then the program ends.
-        QTimer::singleShot(0, this, [this] {
-            ShowMessage(this, QStringLiteral("开启SOCKET失败，程序退出。"));
-            Close(2);
-        });
     } catch (...) {
         LogError("异常发生  MainFrame::InitWindow");
     }
+}
+
+void MainFrame::OnListeningFailed() {
+    QTimer::singleShot(0, this, [this] {
+        ShowMessage(this, QStringLiteral("开启SOCKET失败，程序退出。"));
+        Close(2);
+    });
 }
 
 void MainFrame::CreateTray() {
@@ -195,7 +187,7 @@ void MainFrame::OnSetting() {
         }
         int result = 0;
         {
-            SetDialog dialog;
+            SetDialog dialog(m_login);
             m_setDialog = &dialog;
             dialog.Create(nullptr, QStringLiteral("SettingDialog"));
             dialog.CenterWindow();
@@ -278,13 +270,6 @@ void MainFrame::OnLinkState(bool reachable) {
     }
 }
 
-void MainFrame::StopServices() {
-    m_services.Stop();
-    if (m_tray) {
-        m_tray->hide();
-    }
-}
-
 void MainFrame::closeEvent(QCloseEvent* event) {
     WindowImplBase::closeEvent(event);
     if (event->isAccepted()) {
@@ -292,6 +277,8 @@ void MainFrame::closeEvent(QCloseEvent* event) {
         if (m_setDialog) {
             m_setDialog->Close(0);
         }
-        StopServices();
+        if (m_tray) {
+            m_tray->hide();
+        }
     }
 }

@@ -13,16 +13,18 @@ class SkinLabel;
 class SkinSlider;
 class QLabel;
 class VoiceServices;
+class LoginResult;
 
 // The program's window while it runs: link display, volume and shield switch,
 // the settings button, the tray icon. It shows what the voice services report
-// and forwards the user's volume and shield to them; it starts them when it
-// opens and stops them when it closes, and closing it ends the program.
+// and forwards the user's volume and shield to them; their owner starts and
+// stops them. Closing it ends the program.
 // Close codes: 1 the user left (tray "退出", logout), 2 listening failed.
 class MainFrame : public WindowImplBase {
     Q_OBJECT
 public:
-    explicit MainFrame(VoiceServices& services);
+    // `login` is what the settings window shows.
+    MainFrame(VoiceServices& services, const LoginResult& login);
     ~MainFrame() override;
 
     QString GetWindowClassName() const override { return QStringLiteral("MainFrame"); }
@@ -33,6 +35,9 @@ public:
     void OnMenuExit();
     // The link check's verdict (delivered on the window's thread).
     void OnLinkState(bool reachable);
+    // The services could not listen: told once the window is up, from the
+    // main loop, then the window closes with code 2.
+    void OnListeningFailed();
 
     // For the shell and tests: the tray menu and the settings window while open.
     QMenu* TrayMenu() const { return m_menu; }
@@ -47,7 +52,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void StopServices();
     void OnVolumeChange();
     void OnVolumeReleased();
     void OnShieldChange();
@@ -65,6 +69,7 @@ private:
     QWidget* m_linked = nullptr;
 
     VoiceServices& m_services;
+    const LoginResult& m_login;
 
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_menu = nullptr;

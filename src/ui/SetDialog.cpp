@@ -85,7 +85,7 @@ void SetDialog::ShowStatus() {
     QString server = QStringLiteral("收银端IP: ");
     QString local = QStringLiteral("语音端IP: ");
     QString name = QStringLiteral("门店名称: ");
-    const LoginResult* login = LoginResult::GetInstance();
+    const LoginResult* login = &m_login;
     if (login->servicePort != 0 && login->localPort != 0) {
         server += QString::fromStdWString(Utf8ToWide(login->serviceIp)) + QLatin1Char(':') +
                   QString::number(login->servicePort);

@@ -6,6 +6,7 @@ class QLabel;
 class SettingList;
 class SettingListItem;
 class SkinButton;
+class LoginResult;
 
 // The settings window: the connection status, the pause-list editor (hidden by
 // the layout) and logging out. Close codes: 5 logged out, 1 closed.
@@ -14,7 +15,8 @@ class SetDialog : public WindowImplBase {
 public:
     static constexpr int kLoggedOut = 5;
 
-    SetDialog() = default;
+    // `login`: the addresses and store name the window shows.
+    explicit SetDialog(const LoginResult& login) : m_login(login) {}
 
     QString GetWindowClassName() const override { return QStringLiteral("SetDialog"); }
     QString GetSkinFile() const override { return QStringLiteral("Xmls\\SetDialog.xml"); }
@@ -36,6 +38,7 @@ private:
     SettingListItem* RowOf(QWidget* control) const;
     void AddRow();
 
+    const LoginResult& m_login;
     SettingList* m_list = nullptr;
     SkinButton* m_addBtn = nullptr;
     SkinButton* m_saveBtn = nullptr;

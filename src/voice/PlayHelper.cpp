@@ -4,7 +4,6 @@
 #include <string>
 
 #include "app/Helpers.h"
-#include "app/IniHelper.h"
 #include "app/LogHelper.h"
 #include "app/SingletonSlot.h"
 #include "voice/AudioPlayer.h"
@@ -14,11 +13,6 @@
 namespace {
 SingletonSlot<PlayHelper> s_slot;
 
-PlayHelper::PlayerFactory& Factory() {
-    static PlayHelper::PlayerFactory factory;
-    return factory;
-}
-
 // What an announcement takes of the queue's bound: an empty one counts too, so
 // that a flood of messages that compose to nothing is bounded as well.
 size_t ClipsCounted(const Announcement& announcement) {
@@ -26,10 +20,10 @@ size_t ClipsCounted(const Announcement& announcement) {
 }
 }  // namespace
 
-PlayHelper* PlayHelper::GetInstance() {
-    return s_slot.GetOrCreate([]() -> PlayHelper* {
+PlayHelper* PlayHelper::GetInstance(Options options) {
+    return s_slot.GetOrCreate([&options]() -> PlayHelper* {
         try {
-            return new PlayHelper();
+            return new PlayHelper(std::move(options));
         } catch (...) {
             LogHelper::GetInstance()->Error("发生异常 PlayHelper::GetInstance");
             return nullptr;
@@ -37,26 +31,22 @@ PlayHelper* PlayHelper::GetInstance() {
     });
 }
 
-PlayHelper* PlayHelper::Peek() {
-    return s_slot.Peek();
-}
-
 void PlayHelper::Destroy() {
     s_slot.Destroy();
 }
 
-void PlayHelper::SetPlayerFactory(PlayerFactory factory) {
-    Factory() = std::move(factory);
-}
-
 std::unique_ptr<AudioPlayer> PlayHelper::MakePlayer(std::string* reason) {
-    if (Factory()) {
-        return Factory()();
+    if (m_makePlayer) {
+        return m_makePlayer(reason);
     }
     return SdlAudioPlayer::Create(reason);
 }
 
-PlayHelper::PlayHelper() : m_audioDir(GetAudioDir()) {
+PlayHelper::PlayHelper(Options options)
+    : m_volume(std::min(options.volume, 100u)),
+      m_makePlayer(std::move(options.makePlayer)),
+      m_shieldOn(std::move(options.shieldOn)),
+      m_audioDir(GetAudioDir()) {
     std::string reason;
     std::unique_ptr<AudioPlayer> player = MakePlayer(&reason);
     if (!player) {
@@ -286,8 +276,7 @@ bool PlayHelper::AdvanceLocked() {
             m_busy = true;
             // Levels are saved once per run: lowering again while lowered would
             // save the zeros and restore them.
-            const IniHelper* ini = IniHelper::GetInstance();
-            if (!m_muted && ini != nullptr && ini->Settings().shield.load()) {
+            if (!m_muted && m_shieldOn && m_shieldOn()) {
                 ShieldOthers(false);
                 m_muted = true;
             }

@@ -16,17 +16,26 @@ class AudioPlayer;
 // announcements clip after clip.
 class PlayHelper {
 public:
-    // Creates the wrapper on first use; nullptr when that failed (logged).
-    static PlayHelper* GetInstance();
-    // The instance if it exists, without creating it.
-    static PlayHelper* Peek();
+    // Makes a player; nullptr, with the reason when there is one, when none
+    // can be made.
+    using PlayerFactory = std::function<std::unique_ptr<AudioPlayer>(std::string* reason)>;
+    // What the owner hands in.
+    struct Options {
+        PlayerFactory makePlayer;        // empty: the real player on the audio device
+        std::function<bool()> shieldOn;  // the user's switch, read as each run starts; empty: off
+        unsigned volume = 100;           // 0..100
+    };
+
+    // The program's one wrapper, made by the first call with `options`; nullptr
+    // when that failed (logged).
+    static PlayHelper* GetInstance(Options options);
     // Shutdown: restores other programs' audio if lowered, closes and releases
     // the player; what is still queued is dropped. The play thread must have
     // been stopped first.
     static void Destroy();
-    // Tests replace the player the wrapper creates (nullptr: the real one).
-    using PlayerFactory = std::function<std::unique_ptr<AudioPlayer>()>;
-    static void SetPlayerFactory(PlayerFactory factory);
+
+    explicit PlayHelper(Options options);
+    ~PlayHelper();
 
     // The play thread's owner hands a hook that wakes it. It is called with
     // none of the wrapper's locks held when the thread has work: an
@@ -67,16 +76,11 @@ public:
     PlayHelper& operator=(const PlayHelper&) = delete;
 
 private:
-    // Its one instance is made and released there.
-    template <class>
-    friend class SingletonSlot;
-    PlayHelper();
-    ~PlayHelper();
     // The player's end callback, on the player's own thread; `serial` names the
     // player that ended, as one being replaced may still report.
     void OnPlayerEnd(uint64_t serial);
-    // The real player, or the tests' one; nullptr (and why) when none can be made.
-    static std::unique_ptr<AudioPlayer> MakePlayer(std::string* reason);
+    // The owner's player, or the real one; nullptr (and why) when none can be made.
+    std::unique_ptr<AudioPlayer> MakePlayer(std::string* reason);
     // Takes a player into use under both locks (its end callback, its level).
     void Install(std::unique_ptr<AudioPlayer> player);
     bool NeedsNewPlayer();
@@ -111,6 +115,8 @@ private:
     std::mutex m_playerMutex;
     unsigned m_volume = 100;      // guarded by m_playerMutex
     uint64_t m_playerSerial = 0;  // counts players taken into use; guarded by m_runMutex
+    const PlayerFactory m_makePlayer;
+    const std::function<bool()> m_shieldOn;
     std::string m_audioDir;
     bool m_muted = false;
     bool m_inRun = false;    // a run is under way (from its first clip to the queue running dry)

@@ -15,9 +15,6 @@ bool PlayThread::Start() {
     if (m_thread.joinable()) {
         return false;
     }
-    // The wrapper is made here, on the caller's thread, so the play thread
-    // never races anyone to create it.
-    PlayHelper* helper = PlayHelper::GetInstance();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_running = true;
@@ -25,9 +22,7 @@ bool PlayThread::Start() {
     }
     // Hooked before the thread starts, so nothing queued from now on waits
     // for a pass.
-    if (helper != nullptr) {
-        helper->SetWakeHook([this] { Wake(); });
-    }
+    m_helper.SetWakeHook([this] { Wake(); });
     m_thread = std::thread([this] { Run(); });
     return true;
 }
@@ -35,8 +30,8 @@ bool PlayThread::Start() {
 void PlayThread::Stop() {
     // Unhooked first: once SetWakeHook returns, no Wake of this object is
     // running or will run.
-    if (PlayHelper* helper = PlayHelper::Peek(); helper != nullptr && m_thread.joinable()) {
-        helper->SetWakeHook(nullptr);
+    if (m_thread.joinable()) {
+        m_helper.SetWakeHook(nullptr);
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -67,9 +62,8 @@ void PlayThread::Run() {
         try {
             // A run in progress goes on from the player's end callback; this
             // pass only starts one, or goes on after a clip that did not start.
-            PlayHelper* helper = PlayHelper::Peek();
-            if (helper != nullptr && !helper->IsBusy()) {
-                helper->Advance();
+            if (!m_helper.IsBusy()) {
+                m_helper.Advance();
             }
         } catch (...) {
             LogHelper::GetInstance()->Error("发生异常 MainFrame::PlayThreadProc");

@@ -6,18 +6,21 @@
 #include <mutex>
 #include <thread>
 
+class PlayHelper;
+
 // The play thread: starts the play sequence when the player is idle. The
 // wrapper wakes it as soon as there is something to do (an announcement was
 // queued, the player went idle); the pass every 100 ms stays as the safety
-// net, so nothing depends on a wake-up arriving. Owned by the main window;
-// Stop() joins it.
+// net, so nothing depends on a wake-up arriving. Owned by the services that
+// run after login; Stop() joins it.
 class PlayThread {
 public:
     static constexpr std::chrono::milliseconds kPass{100};
 
     // `pass` is the time between two passes without a wake-up; tests make it
     // long to see that the wake-up alone starts what is queued.
-    explicit PlayThread(std::chrono::milliseconds pass = kPass) : m_pass(pass) {}
+    explicit PlayThread(PlayHelper& helper, std::chrono::milliseconds pass = kPass)
+        : m_helper(helper), m_pass(pass) {}
     ~PlayThread();  // Stop()
     PlayThread(const PlayThread&) = delete;
     PlayThread& operator=(const PlayThread&) = delete;
@@ -32,6 +35,7 @@ public:
 private:
     void Run();
 
+    PlayHelper& m_helper;
     const std::chrono::milliseconds m_pass;
     std::atomic<bool> m_running{false};
     std::mutex m_mutex;  // guards m_pending; lets Stop and Wake cut the pause short

@@ -18,15 +18,22 @@ void PlayHelperFixture::SetUp() {
 }
 
 void PlayHelperFixture::TearDown() {
-    m_thread.Stop();
-    PlayHelper::Destroy();
-    PlayHelper::SetPlayerFactory(nullptr);
+    Shutdown();
     ::setenv("SDL_AUDIODRIVER", "dummy", 1);
 }
 
 PlayHelper* PlayHelperFixture::Start() {
-    PlayHelper* helper = PlayHelper::GetInstance();
-    EXPECT_NE(helper, nullptr);
-    EXPECT_TRUE(m_thread.Start());
-    return helper;
+    m_helper = std::make_unique<PlayHelper>(
+        PlayHelper::Options{m_makePlayer, [this] { return m_shield.load(); }, 100});
+    m_thread = std::make_unique<PlayThread>(*m_helper);
+    EXPECT_TRUE(m_thread->Start());
+    return m_helper.get();
+}
+
+void PlayHelperFixture::Shutdown() {
+    if (m_thread) {
+        m_thread->Stop();
+    }
+    m_thread.reset();
+    m_helper.reset();
 }

@@ -56,6 +56,11 @@ TempProgramDir::TempProgramDir() {
     }
     m_dir = pattern;
     ModuleDir::UseFolder(m_dir);
+    // As the program wires it: debug lines follow the settings' switch.
+    LogHelper::FollowDebugSwitch([] {
+        const IniHelper* ini = IniHelper::Peek();
+        return ini != nullptr && ini->Settings().debug.load();
+    });
 }
 
 TempProgramDir::~TempProgramDir() {
@@ -64,6 +69,7 @@ TempProgramDir::~TempProgramDir() {
     // they may write to.
     IniHelper::Destroy();
     LogHelper::Destroy();
+    LogHelper::FollowDebugSwitch(nullptr);
     ModuleDir::Install(nullptr);
     Clock::Install(nullptr);
     std::error_code ec;

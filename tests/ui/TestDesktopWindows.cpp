@@ -18,6 +18,7 @@
 #include "ui/MsgDialog.h"
 #include "ui/SkinControls.h"
 #include "ui/WaitDialog.h"
+#include "voice/PlayHelper.h"
 
 #include <QGuiApplication>
 #include <QMenu>
@@ -89,7 +90,7 @@ protected:
 TEST_F(DesktopWindowsTest, RoundedCornersAndShadowOnlyWhereTheDesktopComposes) {
     const std::string desktop = Desktop();
     const bool composes = desktop == "wayland" || desktop == "x11-composited";
-    LoginDialog login;
+    LoginDialog login(*SocketHelper::GetInstance());
     login.Create(nullptr, QStringLiteral("登录"));
     WaitDialog wait;
     wait.Create(nullptr, QStringLiteral("WaitDialog"));
@@ -130,7 +131,7 @@ TEST_F(DesktopWindowsTest, RoundedCornersAndShadowOnlyWhereTheDesktopComposes) {
 // centres it over its owner, and keeps it above the owner when the cashier
 // clicks the owner (which used to raise the owner over it and hide it).
 TEST_F(DesktopWindowsTest, DialogBelongsToItsOwnerAndStaysAboveItWhenTheOwnerIsClicked) {
-    LoginDialog owner;
+    LoginDialog owner(*SocketHelper::GetInstance());
     owner.Create(nullptr, QStringLiteral("登录"));
     owner.CenterWindow();
     owner.show();
@@ -200,9 +201,11 @@ TEST_F(DesktopWindowsTest, XEmbedTrayMenuOpensAboveTheCursorAndBothEntriesWork) 
     m_dir.Write("Setting.ini", "[WebSetting]\nUrl=" + api.BaseUrl() + "\n");
     std::wstring error;
     ASSERT_TRUE(SocketHelper::GetInstance()->BindPort(FreeLoopbackPort(), error));
-    VoiceServices services;
-    MainFrame frame(services);
+    VoiceServices services(*IniHelper::GetInstance(), *LoginResult::GetInstance(),
+                           *SocketHelper::GetInstance(), *PlayHelper::GetInstance({}));
+    MainFrame frame(services, *LoginResult::GetInstance());
     frame.Create(nullptr, QStringLiteral("Tallix语音端"));
+    ASSERT_TRUE(services.Start());
     frame.CenterWindow();
     ASSERT_NE(frame.Tray(), nullptr);
     EXPECT_EQ(frame.Tray()->contextMenu(), nullptr) << "an XEmbed tray cannot place the menu";

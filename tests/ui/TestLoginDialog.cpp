@@ -66,7 +66,7 @@ protected:
 
     // Creates the window, shown, with the form as the user would fill it.
     void Open() {
-        m_dialog = std::make_unique<LoginDialog>();
+        m_dialog = std::make_unique<LoginDialog>(*SocketHelper::GetInstance());
         m_dialog->Create(nullptr, QStringLiteral("登录"));
         m_dialog->show();
         GuardOpenWindow(m_dialog.get(), "the login window");

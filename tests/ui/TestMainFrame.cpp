@@ -61,9 +61,15 @@ protected:
             ASSERT_TRUE(SocketHelper::GetInstance()->BindPort(m_port, error));
         }
         m_frame.reset();
-        m_services = std::make_unique<VoiceServices>();
-        m_frame = std::make_unique<MainFrame>(*m_services);
+        // As the program does: the services start once the window is there.
+        m_services = std::make_unique<VoiceServices>(
+            *IniHelper::GetInstance(), *LoginResult::GetInstance(), *SocketHelper::GetInstance(),
+            *PlayHelper::GetInstance({}));
+        m_frame = std::make_unique<MainFrame>(*m_services, *LoginResult::GetInstance());
         m_frame->Create(nullptr, QStringLiteral("Tallix语音端"));
+        if (!m_services->Start()) {
+            m_frame->OnListeningFailed();
+        }
         GuardOpenWindow(m_frame.get(), "the main window");
     }
 
@@ -110,6 +116,7 @@ TEST_F(MainFrameTest, ShowsTheStoredVolumeAndShieldSwitch) {
         // Showing the stored value writes nothing.
         EXPECT_NE(SettingsFile().find("volume=" + std::to_string(c.volume)), std::string::npos);
         m_frame.reset();
+        m_services.reset();
         SocketHelper::Destroy();
     }
 }
@@ -255,6 +262,8 @@ TEST_F(MainFrameTest, TrayMenuShowsTheWindowAgainAndExits) {
         });
     });
     EXPECT_EQ(m_frame->ShowModal(), 1);
+    // As the program goes on once the window has closed.
+    m_services->Stop();
     EXPECT_TRUE(minimisedStillShown);
     EXPECT_TRUE(restored);
     EXPECT_FALSE(SocketHelper::GetInstance()->IsListening());

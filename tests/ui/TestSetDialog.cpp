@@ -34,7 +34,7 @@ protected:
     void TearDown() override { *LoginResult::GetInstance() = LoginResult(); }
 
     void Open() {
-        m_dialog = std::make_unique<SetDialog>();
+        m_dialog = std::make_unique<SetDialog>(*LoginResult::GetInstance());
         m_dialog->Create(nullptr, QStringLiteral("SettingDialog"));
         m_dialog->ShowPauseList(true);
         m_dialog->show();

@@ -15,6 +15,7 @@
 #include "support/SpawnedProcess.h"
 #include "ui/MainFrame.h"
 #include "ui/SkinControls.h"
+#include "voice/PlayHelper.h"
 
 #include <QGuiApplication>
 #include <QMenu>
@@ -132,9 +133,11 @@ TEST_F(StatusNotifierTrayTest, MenuIsHandedToTheIconAndBothEntriesWorkThroughThe
     s_dir->Write("Setting.ini", "[WebSetting]\nUrl=" + api.BaseUrl() + "\n");
     std::wstring error;
     ASSERT_TRUE(SocketHelper::GetInstance()->BindPort(FreeLoopbackPort(), error));
-    VoiceServices services;
-    MainFrame frame(services);
+    VoiceServices services(*IniHelper::GetInstance(), *LoginResult::GetInstance(),
+                           *SocketHelper::GetInstance(), *PlayHelper::GetInstance({}));
+    MainFrame frame(services, *LoginResult::GetInstance());
     frame.Create(nullptr, QStringLiteral("Tallix语音端"));
+    ASSERT_TRUE(services.Start());
     ASSERT_NE(frame.Tray(), nullptr) << "a StatusNotifier tray is there";
     EXPECT_EQ(frame.Tray()->contextMenu(), frame.TrayMenu());
 

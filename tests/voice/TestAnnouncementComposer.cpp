@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
-#include "app/IniHelper.h"
-#include "app/VoiceServices.h"
 #include "support/LoopbackPeers.h"
 #include "support/TempProgramDir.h"
 #include "voice/AnnouncementComposer.h"
-#include "voice/AudioPlayer.h"
-#include "voice/PlayHelper.h"
 
 namespace {
 
@@ -37,12 +36,25 @@ std::ostream& operator<<(std::ostream& out, const Message& m) {
                  : out << m.subject << ',' << m.code;
 }
 
+// The composer with its three hand-offs: the queue it fills, the store's
+// WeChat switch, and a fetch of server clips that serves the files of
+// `m_server` (a path it does not hold fails, writing nothing) and records
+// every path asked for.
 class ComposerFixture {
 public:
-    // The store's switch and the clip fetch are the program's own.
     ComposerFixture()
         : m_composer([this](const Announcement& a) { m_queued.push_back(a); },
-                     VoiceServices::StoreWxOpen, VoiceServices::FetchClipNow) {}
+                     [this] { return m_wxOpen; },
+                     [this](const std::string& serverPath, const std::string& localPath,
+                            std::function<void()> done) {
+                         m_fetched.push_back(serverPath);
+                         if (const auto file = m_server.find(serverPath); file != m_server.end()) {
+                             std::filesystem::create_directories(
+                                 std::filesystem::path(localPath).parent_path());
+                             std::ofstream(localPath, std::ios::binary) << file->second;
+                         }
+                         done();
+                     }) {}
 
     void Send(const Message& m) {
         if (m.dot) {
@@ -61,6 +73,9 @@ public:
 
     TempProgramDir m_dir;
     std::vector<Announcement> m_queued;
+    bool m_wxOpen = false;
+    std::map<std::string, std::string> m_server;  // server path -> clip bytes
+    std::vector<std::string> m_fetched;
     AnnouncementComposer m_composer;
 };
 
@@ -78,7 +93,7 @@ class ComposeTest : public testing::TestWithParam<ComposeCase> {};
 
 TEST_P(ComposeTest, QueuesClips) {
     ComposerFixture f;
-    IniHelper::GetInstance()->Settings().wxOpen = GetParam().wxOpen;
+    f.m_wxOpen = GetParam().wxOpen;
     EXPECT_EQ(f.Compose(GetParam().message), GetParam().clips);
 }
 
@@ -200,63 +215,45 @@ TEST(ComposerLogTest, DotHandlersWriteTheirNameAtInfo) {
     }
 }
 
-TEST(ComposerSinkTest, DefaultSinkQueuesWithPlayHelper) {
-    TempProgramDir dir;
-    PlayHelper::SetPlayerFactory([] { return std::unique_ptr<AudioPlayer>(); });
-    AnnouncementComposer composer(VoiceServices::QueueForPlay, VoiceServices::StoreWxOpen,
-                                  VoiceServices::FetchClipNow);
-    composer.ComposeCommaMessage("12", "101");
-    composer.ComposeCommaMessage("12", "4");  // nothing to say: nothing queued
-    ASSERT_NE(PlayHelper::Peek(), nullptr);
-    EXPECT_EQ(PlayHelper::Peek()->QueueLength(), 1u);
-    PlayHelper::Destroy();
-    PlayHelper::SetPlayerFactory(nullptr);
-}
-
-// Server clips of code "200": fetched once from the web API into the audio folder.
+// Server clips of code "200": fetched once into the audio folder.
 class CustomClipTest : public testing::Test {
 protected:
-    void SetUp() override { IniHelper::GetInstance()->Settings().url = m_server.BaseUrl(); }
-
-    LoopbackHttpServer m_server;
     ComposerFixture f;
 };
 
 TEST_F(CustomClipTest, DownloadsOnceAndQueuesTheLocalName) {
-    m_server.Serve("/a/b.mp3", "ID3-clip-bytes");
+    f.m_server["/a/b.mp3"] = "ID3-clip-bytes";
     EXPECT_EQ(f.Compose(Comma("/a/b.mp3", "200")), Announcement{"_a_b.mp3"});
     EXPECT_EQ(f.m_dir.Read("Audio/_a_b.mp3"), "ID3-clip-bytes");
     EXPECT_EQ(f.Compose(Comma("/a/b.mp3", "200")), Announcement{"_a_b.mp3"});
-    EXPECT_EQ(m_server.Requests(), std::vector<std::string>{"/a/b.mp3"});
+    EXPECT_EQ(f.m_fetched, std::vector<std::string>{"/a/b.mp3"});
 }
 
 TEST_F(CustomClipTest, MissingClipIsQueuedAndTriedAgainNextTime) {
     EXPECT_EQ(f.Compose(Comma("/gone.mp3", "200")), Announcement{"_gone.mp3"});
     EXPECT_FALSE(f.m_dir.Exists("Audio/_gone.mp3"));
-    m_server.Serve("/gone.mp3", "now-here");
+    f.m_server["/gone.mp3"] = "now-here";
     EXPECT_EQ(f.Compose(Comma("/gone.mp3", "200")), Announcement{"_gone.mp3"});
     EXPECT_EQ(f.m_dir.Read("Audio/_gone.mp3"), "now-here");
-    EXPECT_EQ(m_server.Requests(), (std::vector<std::string>{"/gone.mp3", "/gone.mp3"}));
+    EXPECT_EQ(f.m_fetched, (std::vector<std::string>{"/gone.mp3", "/gone.mp3"}));
 }
 
 TEST_F(CustomClipTest, PresentFileIsNotFetched) {
     f.m_dir.Write("Audio/_ad.mp3", "local");
     EXPECT_EQ(f.Compose(Comma("/ad.mp3", "200")), Announcement{"_ad.mp3"});
-    EXPECT_TRUE(m_server.Requests().empty());
+    EXPECT_TRUE(f.m_fetched.empty());
 }
 
 TEST_F(CustomClipTest, DotsInsideANameAreNoParentStep) {
-    m_server.Serve("/a..b/c..mp3", "x");
+    f.m_server["/a..b/c..mp3"] = "x";
     EXPECT_EQ(f.Compose(Comma("/a..b/c..mp3", "200")), Announcement{"_a..b_c..mp3"});
-    EXPECT_EQ(m_server.Requests().size(), 1u);
+    EXPECT_EQ(f.m_fetched.size(), 1u);
 }
 
 // Paths that could reach another host or a file outside the audio folder:
 // nothing fetched, nothing written, nothing queued, one error line each.
 TEST_F(CustomClipTest, RefusesUnsafePaths) {
-    LoopbackHttpServer otherHost;
-    otherHost.Serve("/x.mp3", "elsewhere");
-    const std::string other = "127.0.0.1:" + std::to_string(otherHost.Port());
+    const std::string other = "127.0.0.1:18081";
     const std::vector<std::string> subjects = {
         "@" + other + "/x.mp3",
         "/@" + other + "/x.mp3",
@@ -286,8 +283,7 @@ TEST_F(CustomClipTest, RefusesUnsafePaths) {
         }
         EXPECT_EQ(count, ++lines) << subject;
     }
-    EXPECT_TRUE(m_server.Requests().empty());
-    EXPECT_TRUE(otherHost.Requests().empty());
+    EXPECT_TRUE(f.m_fetched.empty());
     EXPECT_FALSE(f.m_dir.Exists("Audio"));
     EXPECT_FALSE(f.m_dir.Exists("x.mp3"));
     // Control bytes of a refused path never reach the log raw.

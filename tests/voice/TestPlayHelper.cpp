@@ -15,7 +15,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/IniHelper.h"
 #include "support/PlayHelperFixture.h"
 #include "support/ToneClip.h"
 #include "support/WaitUntil.h"
@@ -46,7 +45,7 @@ protected:
         ASSERT_TRUE(MakeToneClip(m_audio + "tick.wav", 0.02, 1000));
         std::ofstream(m_audio + "text.wav") << "not a sound\n";
         // No audio server here; muting has its own tests.
-        IniHelper::GetInstance()->Settings().shield = false;
+        m_shield = false;
     }
 
     // What the sequence did, from its log lines: "play <clip>", "end" and
@@ -139,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PlayHelperTest, WithoutAPlayerRunsStillEndAfterOneErrorLine) {
-    PlayHelper::SetPlayerFactory([] { return std::unique_ptr<AudioPlayer>(); });
+    m_makePlayer = [](std::string*) { return std::unique_ptr<AudioPlayer>(); };
     PlayHelper* helper = Start();
     EXPECT_FALSE(helper->SetVolume(50));
     helper->Enqueue({"a.wav", "b.mp3"});
@@ -231,12 +230,13 @@ private:
 // Every fake player the wrapper makes, in order.
 class FakePlayers {
 public:
-    FakePlayers() {
-        PlayHelper::SetPlayerFactory([this] {
+    // What the wrapper is handed to make its players.
+    PlayHelper::PlayerFactory Factory() {
+        return [this](std::string*) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_records.push_back(std::make_shared<FakeRecord>());
             return std::unique_ptr<AudioPlayer>(new FakePlayer(m_records.back()));
-        });
+        };
     }
     size_t Made() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -265,6 +265,7 @@ private:
 
 TEST_F(PlayHelperTest, ALostDeviceSkipsTheRestOfTheRunAndTheNextRunGetsANewPlayer) {
     FakePlayers players;
+    m_makePlayer = players.Factory();
     auto made = [&] { return players.Made(); };
     auto played = [&](size_t player) { return players.Played(player); };
     PlayHelper* helper = Start();
@@ -312,6 +313,7 @@ TEST_F(PlayHelperTest, ALostDeviceSkipsTheRestOfTheRunAndTheNextRunGetsANewPlaye
 // spoken instead of the queue sticking for good.
 TEST_F(PlayHelperTest, AnExceptionWhereAClipEndsDoesNotStickTheQueue) {
     FakePlayers players;
+    m_makePlayer = players.Factory();
     PlayHelper* helper = Start();
     helper->Enqueue({"a.wav"});
     ASSERT_TRUE(WaitUntil([&] { return players.Played(0).size() == 1; }));
@@ -335,6 +337,7 @@ TEST_F(PlayHelperTest, TheQueueIsBoundedAndEachBurstOfDropsIsLoggedOnce) {
     constexpr size_t kHalf = PlayHelper::kMaxQueuedClips / 2;
     const Announcement half(kHalf, "tick.wav");
     FakePlayers players;
+    m_makePlayer = players.Factory();
     PlayHelper* helper = Start();
     auto full = [&] { return CountOf(Log(), "播报队列已满"); };
 
@@ -363,6 +366,7 @@ TEST_F(PlayHelperTest, TheQueueIsBoundedAndEachBurstOfDropsIsLoggedOnce) {
 // A run cut short by a lost device leaves nothing opened ahead behind.
 TEST_F(PlayHelperTest, ARunEndedByALostDeviceDropsTheClipOpenedAhead) {
     FakePlayers players;
+    m_makePlayer = players.Factory();
     PlayHelper* helper = Start();
     const std::shared_ptr<FakeRecord> record = players[0];
     helper->Enqueue({"a.wav", "b.mp3", "c.wav"});
@@ -411,8 +415,7 @@ TEST_F(PlayHelperTest, ShutdownWithTheNextClipOpenedAheadFreesIt) {
     helper->Enqueue({"long.wav", "a.wav"});
     ASSERT_TRUE(WaitUntil([] { return SdlAudioPlayer::ChunksHeld() == 2; }))
         << "long.wav open and a.wav opened ahead";
-    m_thread.Stop();
-    PlayHelper::Destroy();
+    Shutdown();
     EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 0);
     EXPECT_EQ(Events(), std::vector<std::string>{"play long.wav"});
 }
@@ -459,10 +462,9 @@ TEST_F(PlayHelperTest, ShutdownMidClipReturnsAndLeavesTheRestUnspoken) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ASSERT_TRUE(helper->IsBusy());
-    m_thread.Stop();
-    EXPECT_FALSE(m_thread.Running());
-    PlayHelper::Destroy();
-    EXPECT_EQ(PlayHelper::Peek(), nullptr);
+    m_thread->Stop();
+    EXPECT_FALSE(m_thread->Running());
+    Shutdown();
     EXPECT_EQ(Events(), std::vector<std::string>{"play long.wav"});
 }
 }  // namespace

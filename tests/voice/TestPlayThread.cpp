@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <future>
 
-#include "app/IniHelper.h"
 #include "support/PlayHelperFixture.h"
 #include "support/TempProgramDir.h"
 #include "support/ToneClip.h"
@@ -25,15 +24,15 @@ protected:
         ::setenv("SDL_AUDIODRIVER", "dummy", 1);
         std::filesystem::create_directories(m_dir.File("Audio"));
         ASSERT_TRUE(MakeToneClip(m_dir.File("Audio/a.wav"), 0.1));
-        IniHelper::GetInstance()->Settings().shield = false;
     }
-    void TearDown() override { PlayHelper::Destroy(); }
 
     TempProgramDir m_dir;
+    // Made after the folder, released before it; no audio server, no muting.
+    PlayHelper m_helper{PlayHelper::Options{}};
 };
 
 TEST_F(PlayThreadTest, StartsOnceStopsAndStartsAgain) {
-    PlayThread thread;
+    PlayThread thread(m_helper);
     EXPECT_FALSE(thread.Running());
     thread.Stop();  // stopping what never ran is harmless
     for (int round = 0; round < 2; ++round) {
@@ -41,8 +40,7 @@ TEST_F(PlayThreadTest, StartsOnceStopsAndStartsAgain) {
         ASSERT_TRUE(thread.Start());
         EXPECT_TRUE(thread.Running());
         EXPECT_FALSE(thread.Start()) << "one thread at a time";
-        PlayHelper* helper = PlayHelper::Peek();
-        ASSERT_NE(helper, nullptr) << "Start makes the wrapper on the caller's thread";
+        PlayHelper* helper = &m_helper;
         helper->Enqueue({"a.wav"});
         ASSERT_TRUE(WaitIdle(helper));
         auto stopped = std::async(std::launch::async, [&thread] { thread.Stop(); });
@@ -52,11 +50,10 @@ TEST_F(PlayThreadTest, StartsOnceStopsAndStartsAgain) {
 }
 
 TEST_F(PlayThreadTest, NothingIsStartedWhileStopped) {
-    PlayThread thread;
+    PlayThread thread(m_helper);
     ASSERT_TRUE(thread.Start());
     thread.Stop();
-    PlayHelper* helper = PlayHelper::Peek();
-    ASSERT_NE(helper, nullptr);
+    PlayHelper* helper = &m_helper;
     helper->Enqueue({"a.wav"});
     // Without the thread nobody starts the run; starting it again does.
     EXPECT_EQ(helper->QueueLength(), 1u);
@@ -83,10 +80,9 @@ class PlayThreadWake : public PlayThreadTest, public ::testing::WithParamInterfa
 // Each round queues from idle, the first one right after the start, while
 // the thread may still be in its first pass.
 TEST_P(PlayThreadWake, WhatIsQueuedFromIdleIsSpoken) {
-    PlayThread thread(GetParam().pass);
+    PlayThread thread(m_helper, GetParam().pass);
     ASSERT_TRUE(thread.Start());
-    PlayHelper* helper = PlayHelper::Peek();
-    ASSERT_NE(helper, nullptr);
+    PlayHelper* helper = &m_helper;
     if (!GetParam().hooked) {
         helper->SetWakeHook(nullptr);
     }

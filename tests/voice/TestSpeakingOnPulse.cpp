@@ -9,7 +9,6 @@
 #include <chrono>
 #include <thread>
 
-#include "app/IniHelper.h"
 #include "support/PlayHelperFixture.h"
 #include "support/PulseServer.h"
 #include "support/PulseVolumes.h"
@@ -34,7 +33,7 @@ protected:
         ASSERT_TRUE(MakeToneClip(m_audio + "b.mp3", 0.5, 660));
         ASSERT_TRUE(MakeToneClip(m_audio + "long.wav", 1.5, 550));
         ASSERT_TRUE(MakeToneClip(m_dir.File("other.wav"), 120, 330, 2));
-        IniHelper::GetInstance()->Settings().shield = true;
+        m_shield = true;
     }
 
     // Waits until the clip was started: the lowering of a run is done by then.
@@ -146,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SpeakingOnPulseTest, ShieldOffLeavesOthersAlone) {
-    IniHelper::GetInstance()->Settings().shield = false;
+    m_shield = false;
     SpawnedProcess player;
     StartOther(player, 0.6);
     ASSERT_TRUE(WaitForStream(player));
@@ -154,7 +153,7 @@ TEST_F(SpeakingOnPulseTest, ShieldOffLeavesOthersAlone) {
     helper->Enqueue({"long.wav"});
     ASSERT_TRUE(WaitStarted("long.wav"));
     // Switched on mid-run: it counts from the next run on.
-    IniHelper::GetInstance()->Settings().shield = true;
+    m_shield = true;
     EXPECT_EQ(Levels(player), std::vector<Channels>{Stereo(0.6)});
     ASSERT_TRUE(WaitIdle(helper));
     EXPECT_EQ(Levels(player), std::vector<Channels>{Stereo(0.6)});
@@ -169,8 +168,7 @@ TEST_F(SpeakingOnPulseTest, ShutdownMidRunGivesOthersTheirLevelsBack) {
     helper->Enqueue({"minute.wav"});
     ASSERT_TRUE(WaitStarted("minute.wav"));
     ASSERT_EQ(Levels(player), std::vector<Channels>{Stereo(0.0)});
-    m_thread.Stop();
-    PlayHelper::Destroy();
+    Shutdown();
     EXPECT_EQ(Levels(player), std::vector<Channels>{Stereo(0.6)});
 }
 

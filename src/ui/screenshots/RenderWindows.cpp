@@ -116,7 +116,7 @@ int main(int argc, char* argv[]) {
     bool ok = true;
 
     {
-        LoginDialog login;
+        LoginDialog login(*SocketHelper::GetInstance());
         login.Create(nullptr, QStringLiteral("登录"));
         ok &= Save(&login, out, "login_boss");
         login.FindControl<SkinOption>(QStringLiteral("tab_staff"))->click();
@@ -149,8 +149,9 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "no port to listen on\n");
             return 1;
         }
-        VoiceServices services;
-        MainFrame frame(services);
+        VoiceServices services(*IniHelper::GetInstance(), *login, *SocketHelper::GetInstance(),
+                               *PlayHelper::GetInstance({}));
+        MainFrame frame(services, *login);
         frame.Create(nullptr, QStringLiteral("Tallix语音端"));
         ok &= Save(&frame, out, "main_nolink");
         frame.OnLinkState(true);
@@ -168,7 +169,7 @@ int main(int argc, char* argv[]) {
             menu->hide();
         }
 
-        SetDialog settings;
+        SetDialog settings(*login);
         settings.Create(nullptr, QStringLiteral("SettingDialog"));
         ok &= Save(&settings, out, "settings");
         settings.ShowPauseList(true);
