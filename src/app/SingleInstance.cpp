@@ -2,12 +2,12 @@
 
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -32,43 +32,34 @@ SingleInstance::SingleInstance() : m_name("qbnt_Voice") {}
 
 SingleInstance::SingleInstance(std::string name) : m_name(std::move(name)) {}
 
-SingleInstance::~SingleInstance() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-}
-
 bool SingleInstance::Acquire() {
-    if (m_fd >= 0) {
+    if (m_socket.IsOpen()) {
         return true;
     }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
+    Socket socket = Socket::Open(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (!socket.IsOpen()) {
         return true;  // cannot tell: better run than refuse to start
     }
     sockaddr_un address;
     const socklen_t length = AbstractAddress(m_name, address);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return err != EADDRINUSE;
+    if (::bind(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        return errno != EADDRINUSE;
     }
-    ::listen(fd, kNoticeBacklog);
-    m_fd = fd;
+    ::listen(socket.Fd(), kNoticeBacklog);
+    m_socket = std::move(socket);
     return true;
 }
 
 void SingleInstance::NotifyRunning() {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
+    const Socket socket = Socket::Open(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (!socket.IsOpen()) {
         return;
     }
     sockaddr_un address;
     const socklen_t length = AbstractAddress(m_name, address);
     // Non-blocking throughout: a holder that is still at its login window, or
     // whose queue is full, must not keep this copy from ending.
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
-        ::send(fd, kNotice, sizeof(kNotice) - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (::connect(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+        ::send(socket.Fd(), kNotice, sizeof(kNotice) - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
     }
-    ::close(fd);
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/Socket.h"
+
 // Only one copy of the program runs: the first holds the abstract socket
 // "qbnt_Voice" for its whole life (the OS releases it if the process dies).
 class SingleInstance {
@@ -9,7 +11,6 @@ public:
     SingleInstance();
     // Another name, so that tests do not meet a copy of the program that runs.
     explicit SingleInstance(std::string name);
-    ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
@@ -20,5 +21,5 @@ public:
 
 private:
     std::string m_name;
-    int m_fd = -1;
+    Socket m_socket;  // the name's holder, once acquired
 };

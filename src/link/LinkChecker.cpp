@@ -1,7 +1,6 @@
 #include "link/LinkChecker.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
@@ -19,27 +18,6 @@ namespace {
 
 const int kConnectLimitMs = 5000;
 
-// Owns one socket and closes it exactly once.
-class Connector {
-public:
-    Connector() = default;
-    ~Connector() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Connector(const Connector&) = delete;
-    Connector& operator=(const Connector&) = delete;
-
-    int Open() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        return m_fd;
-    }
-
-private:
-    int m_fd = -1;
-};
-
 void LogError(const std::string& text, int code) {
     LogHelper::GetInstance()->Error(text + std::to_string(code));
 }
@@ -49,11 +27,11 @@ bool Connect(const std::string& address, uint32_t port, int cancelFd) {
     if (address.empty()) {
         return false;
     }
-    Connector connector;
-    const int fd = connector.Open();
-    if (fd < 0) {
+    const Socket probe = Socket::Open(AF_INET, SOCK_STREAM, 0);
+    if (!probe.IsOpen()) {
         return false;
     }
+    const int fd = probe.Fd();
     sockaddr_in target{};
     target.sin_family = AF_INET;
     // Only a dotted IPv4 address will do: no name is resolved, and a port that
@@ -64,8 +42,7 @@ bool Connect(const std::string& address, uint32_t port, int cancelFd) {
     }
     target.sin_port = htons(static_cast<uint16_t>(port));
 
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
+    if (!probe.SetNonBlocking(true)) {
         LogError("设置SOCKET为异步时出错，errorid: ", errno);
         return false;
     }
@@ -115,7 +92,7 @@ bool Connect(const std::string& address, uint32_t port, int cancelFd) {
         LogError("connect出错，errorid: ", pending);
         return false;
     }
-    if (::fcntl(fd, F_SETFL, flags) < 0) {
+    if (!probe.SetNonBlocking(false)) {
         LogError("设置SOCKET为同步时出错，errorid: ", errno);
         return false;
     }
@@ -141,8 +118,8 @@ bool LinkChecker::Start(const std::string& address, uint32_t port, Report report
     if (m_thread.joinable() || address.empty() || port == 0) {
         return false;
     }
-    m_cancelFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_cancelFd < 0) {
+    m_cancel = Socket(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!m_cancel.IsOpen()) {
         return false;
     }
     {
@@ -163,10 +140,9 @@ void LinkChecker::Stop() {
     }
     m_wake.notify_all();
     const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(m_cancelFd, &one, sizeof(one));
+    [[maybe_unused]] const ssize_t written = ::write(m_cancel.Fd(), &one, sizeof(one));
     m_thread.join();
-    ::close(m_cancelFd);
-    m_cancelFd = -1;
+    m_cancel = Socket();
 }
 
 void LinkChecker::Run(std::string address, uint32_t port, Report report) {
@@ -175,7 +151,7 @@ void LinkChecker::Run(std::string address, uint32_t port, Report report) {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stop) {
         lock.unlock();
-        const bool reachable = Connect(address, port, m_cancelFd);
+        const bool reachable = Connect(address, port, m_cancel.Fd());
         lock.lock();
         if (m_stop) {
             break;

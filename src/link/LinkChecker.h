@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "app/Socket.h"
+
 // One TCP connection attempt with a 5-second limit; no data is sent.
 bool ConnectWithTimeout(const std::string& address, uint32_t port);
 // One probe of the cashier side's address.
@@ -39,6 +41,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
-    int m_cancelFd = -1;  // eventfd that cuts a probe short at Stop()
+    // An eventfd that cuts a probe short at Stop(). The socket holder keeps it:
+    // on Linux a descriptor is closed the same way whatever it is.
+    Socket m_cancel;
     std::chrono::milliseconds m_pause = kPause;
 };

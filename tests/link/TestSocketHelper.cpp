@@ -254,6 +254,65 @@ TEST_F(SocketHelperTest, PeerThatNeverReadsDoesNotStallOthers) {
     ::close(fd);
 }
 
+// Answers "OK" to each text and says whether the connection stays: "bye" asks
+// for it to be closed, from inside its own read handler.
+bool AnswerUntilBye(int fd, const std::string& bye) {
+    char buffer[64];
+    const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+    if (n <= 0) {
+        return false;
+    }
+    ::send(fd, "OK", 2, MSG_NOSIGNAL | MSG_DONTWAIT);
+    return std::string(buffer, static_cast<size_t>(n)) != bye;
+}
+
+// Each closed connection's number is free again at once, so the next cashier
+// usually gets the number of the one just closed, while its notifier still
+// waits to be freed.
+TEST_F(SocketHelperTest, ConnectionsClosedByTheirOwnHandlerGoWhileOthersAreServed) {
+    const int port = BindFreePort();
+    ASSERT_TRUE(SocketHelper::GetInstance()->StartListening(
+        [](int fd) { return AnswerUntilBye(fd, "bye"); }));
+    Cashier stays(port);
+    ASSERT_TRUE(stays.Exchange("12,101", 1));
+    for (size_t round = 1; round <= 20; ++round) {
+        Cashier leaves(port);
+        ASSERT_TRUE(leaves.Exchange("12,101", 1)) << round;
+        ASSERT_TRUE(leaves.Exchange("bye", 2)) << round;
+        EXPECT_TRUE(leaves.AwaitClosedByPeer()) << round;
+        ASSERT_TRUE(stays.Exchange("12,101", round + 1)) << round;
+    }
+    // The listening socket and both ends of `stays`.
+    EXPECT_TRUE(PumpUntil([&] { return CountOpenSockets() == m_baseline + 3; }));
+}
+
+// The handler is cleared while it runs; what it holds must last until it returns.
+TEST_F(SocketHelperTest, AHandlerThatStopsListeningClosesEveryConnection) {
+    const int port = BindFreePort();
+    const std::string stop = "stop";
+    ASSERT_TRUE(SocketHelper::GetInstance()->StartListening([stop](int fd) {
+        char buffer[64];
+        const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+        if (n > 0 && std::string(buffer, static_cast<size_t>(n)) == stop) {
+            SocketHelper::GetInstance()->StopListening();
+            // Its connection is gone already: keeping it must change nothing.
+            return !stop.empty();
+        }
+        return n > 0 && ::send(fd, "OK", 2, MSG_NOSIGNAL | MSG_DONTWAIT) == 2;
+    }));
+    Cashier other(port), stopper(port);
+    ASSERT_TRUE(other.Exchange("12,101", 1));
+    ASSERT_TRUE(stopper.Send(stop));
+    EXPECT_TRUE(stopper.AwaitClosedByPeer());
+    EXPECT_TRUE(other.AwaitClosedByPeer());
+    EXPECT_EQ(stopper.Received(), "");
+    EXPECT_FALSE(SocketHelper::GetInstance()->IsListening());
+    EXPECT_EQ(CountOpenSockets(), m_baseline + 2);  // the test's own ends
+    const int again = Listen();
+    Cashier next(again);
+    EXPECT_TRUE(next.Exchange("12,101", 1));
+}
+
 TEST_F(SocketHelperTest, PortTakenIsRefusedAndLeavesNoSocket) {
     const int port = FreeLoopbackPort();
     const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
