@@ -45,7 +45,7 @@ void MainFrame::InitWindow() {
 
         IniHelper* ini = IniHelper::GetInstance();
         // A hand-edited file may hold any number; the slider works on 0..100.
-        const int volume = std::clamp(ini->Settings().volume, 0, 100);
+        const int volume = IniHelper::ClampVolume(ini->Settings().volume);
         if (m_logo) {
             m_logo->setBkImage(QStringLiteral("UI\\logo_qb.png"));
         }
