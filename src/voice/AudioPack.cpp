@@ -1,15 +1,12 @@
 #include "voice/AudioPack.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <string>
-#include <vector>
 
+#include "app/AtomicFile.h"
 #include "app/Helpers.h"
 #include "app/ZipReader.h"
 
@@ -96,50 +93,12 @@ bool MakeSafeName(std::string name, std::string& safe) {
     return true;
 }
 
-// Creates every missing folder of `path` (a folder path), level by level.
-bool MakeFolders(const std::string& path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != '/') {
-            continue;
-        }
-        const std::string level = path.substr(0, i);
-        if (::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST) {
-            return false;
-        }
-    }
+// Creates the missing folders of a folder path (ending in '/'), level by
+// level; true when the folder is there afterwards.
+bool MakeFolders(const std::string& folder) {
+    CreateDirs(folder);
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Creates a fresh temporary file in `folder`; its name never collides with a
-// clip and stays short whatever the clip's own name is.
-int CreateTemporary(const std::string& folder, std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path = folder + ".audiopack-" + std::to_string(::getpid()) + "-" +
-               std::to_string(counter.fetch_add(1)) + ".tmp";
-        const int fd =
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
+    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // The new clip is written beside the old one and renamed over it only when
@@ -164,34 +123,16 @@ bool ExtractFile(const ZipReader& reader, const ZipEntryInfo& info, const std::s
         }
     }
 
-    std::string temporary;
-    const int fd = CreateTemporary(folder, temporary);
-    if (fd < 0) {
+    AtomicFile file(target, info.readOnly ? 0444 : 0644);
+    const bool read =
+        file.IsOpen() && reader.ReadTo(info.index, [&file](const char* data, size_t size) {
+            return file.Write(data, size);
+        });
+    if (!read) {
         return false;
     }
-    bool ok = reader.ReadTo(
-        info.index, [fd](const char* data, size_t size) { return WriteAll(fd, data, size); });
-    if (ok) {
-        const struct timespec times[2] = {{info.accessed, 0}, {info.modified, 0}};
-        ::futimens(fd, times);
-        if (info.readOnly) {
-            struct stat st {};
-            if (::fstat(fd, &st) == 0) {
-                ::fchmod(fd, st.st_mode & ~static_cast<mode_t>(0222));
-            }
-        }
-        ok = ::fsync(fd) == 0;
-    }
-    if (::close(fd) != 0) {
-        ok = false;
-    }
-    if (ok) {
-        ok = ::rename(temporary.c_str(), target.c_str()) == 0;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-    }
-    return ok;
+    file.SetTimes(info.accessed, info.modified);
+    return file.Commit();
 }
 
 bool ExtractEntry(const ZipReader& reader, const ZipEntryInfo& info, const std::string& base) {
@@ -203,7 +144,7 @@ bool ExtractEntry(const ZipReader& reader, const ZipEntryInfo& info, const std::
         while (!relative.empty() && relative.back() == '/') {
             relative.pop_back();
         }
-        return MakeFolders(relative.empty() ? base : base + relative);
+        return MakeFolders((relative.empty() ? base : base + relative) + '/');
     }
     if (relative.back() == '/') {
         return false;

@@ -310,7 +310,7 @@ TEST_F(AudioPackTest, NoDamagedByteEverLeavesDamagedDataOnDisk) {
             continue;
         }
         for (const auto& [path, content] : Tree(target)) {
-            EXPECT_EQ(path.find(".audiopack-"), std::string::npos) << path;
+            EXPECT_EQ(path.find(".voice-"), std::string::npos) << path;
             if (path.back() != '/') {
                 EXPECT_EQ(contents.count(content), 1u) << path << ": " << content;
             }
