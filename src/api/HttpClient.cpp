@@ -2,8 +2,6 @@
 #include "api/TransferAbort.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "app/AtomicFile.h"
 #include "app/Helpers.h"
 #include "app/IniHelper.h"
 #include "app/LogHelper.h"
@@ -150,26 +149,9 @@ CURLcode Perform(CURL* curl, TransferAbort* abort) {
 // broken transfer never leaves something that looks like a finished clip.
 struct Download {
     CURL* curl = nullptr;
-    FILE* file = nullptr;
-    std::string tempPath;
+    std::unique_ptr<AtomicFile> file;
     int64_t limit = 0;
     int64_t written = 0;
-
-    Download() = default;
-    Download(const Download&) = delete;
-    Download& operator=(const Download&) = delete;
-    ~Download() { Discard(); }
-
-    void Discard() {
-        if (file != nullptr) {
-            std::fclose(file);
-            file = nullptr;
-        }
-        if (!tempPath.empty()) {
-            ::unlink(tempPath.c_str());
-            tempPath.clear();
-        }
-    }
 };
 
 size_t WriteDownload(char* data, size_t size, size_t count, void* user) {
@@ -178,7 +160,7 @@ size_t WriteDownload(char* data, size_t size, size_t count, void* user) {
     if (download->written > download->limit) {
         return 0;  // aborts: larger than any clip we would play
     }
-    return std::fwrite(data, size, count, download->file);
+    return download->file->Write(data, size * count) ? count : 0;
 }
 
 int DownloadProgress(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
@@ -309,15 +291,8 @@ bool DownloadFile(const std::string& url, const std::string& path, TransferAbort
         return false;
     }
 
-    std::string temp = target + ".part.XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    download.tempPath = temp;
-    download.file = ::fdopen(fd, "wb");
-    if (download.file == nullptr) {
-        ::close(fd);
+    download.file = std::make_unique<AtomicFile>(target, 0644);
+    if (!download.file->IsOpen()) {
         return false;
     }
 
@@ -331,13 +306,5 @@ bool DownloadFile(const std::string& url, const std::string& path, TransferAbort
     if (status != 200) {
         return false;
     }
-    // A full disk shows up only when the buffered bytes are written out.
-    const bool closed = std::fclose(download.file) == 0;
-    download.file = nullptr;
-    ::chmod(download.tempPath.c_str(), 0644);
-    if (!closed || ::rename(download.tempPath.c_str(), target.c_str()) != 0) {
-        return false;
-    }
-    download.tempPath.clear();
-    return true;
+    return download.file->Commit();
 }

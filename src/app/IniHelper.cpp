@@ -1,5 +1,6 @@
 #include "app/IniHelper.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -15,12 +16,6 @@ const char* const kSection = "WebSetting";
 // The old program read Url into a buffer of 260 wide characters.
 const size_t kUrlMax = 259;
 
-// The record holds 0..100 only: the file is written without a sign, and the
-// player takes nothing else.
-int Clamp(int v) {
-    return v > 100 ? 100 : (v < 0 ? 0 : v);
-}
-
 // The settings stay in memory whatever the disk does; a failed write is only
 // worth a line in the log.
 void Write(const AppSettings& settings, const char* key, const std::string& value) {
@@ -30,6 +25,10 @@ void Write(const AppSettings& settings, const char* key, const std::string& valu
 }
 
 }  // namespace
+
+int IniHelper::ClampVolume(int volume) {
+    return std::clamp(volume, 0, 100);
+}
 
 IniHelper* IniHelper::GetInstance() {
     return s_slot.GetOrCreate([] {
@@ -63,13 +62,13 @@ void IniHelper::Load() {
     m_settings.url = WideToUtf8(url);
     m_settings.timeOut = ini.ReadInt(kSection, "TimeOut", 0);
     m_settings.debug = ini.ReadInt(kSection, "debug", 0) != 0;
-    m_settings.volume = Clamp(ini.ReadInt(kSection, "volume", 100));
+    m_settings.volume = ClampVolume(ini.ReadInt(kSection, "volume", 100));
     m_settings.shield = ini.ReadInt(kSection, "shield", 1) != 0;
 }
 
 void IniHelper::SetVolume(int v) {
     try {
-        m_settings.volume = Clamp(v);
+        m_settings.volume = ClampVolume(v);
         Write(m_settings, "volume", std::to_string(m_settings.volume));
     } catch (...) {
         m_settings.volume = 100;
@@ -79,7 +78,7 @@ void IniHelper::SetVolume(int v) {
 
 void IniHelper::SaveVolume() {
     try {
-        m_settings.volume = Clamp(m_settings.volume);
+        m_settings.volume = ClampVolume(m_settings.volume);
         Write(m_settings, "volume", std::to_string(m_settings.volume));
     } catch (...) {
         m_settings.volume = 100;

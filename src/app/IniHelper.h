@@ -13,6 +13,10 @@ public:
     // Shutdown: saves volume, then shield, and releases the instance.
     static void Destroy();
 
+    // The volume as the record holds it: 0..100, the nearer end for anything
+    // outside (the file is written without a sign, the player takes no more).
+    static int ClampVolume(int volume);
+
     AppSettings& Settings() { return m_settings; }
     const AppSettings& Settings() const { return m_settings; }
 

@@ -1,16 +1,14 @@
 #include "voice/AudioPack.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <string>
-#include <vector>
 
+#include "app/AtomicFile.h"
 #include "app/Helpers.h"
+#include "app/LogHelper.h"
 #include "app/ZipReader.h"
 
 namespace {
@@ -96,128 +94,90 @@ bool MakeSafeName(std::string name, std::string& safe) {
     return true;
 }
 
-// Creates every missing folder of `path` (a folder path), level by level.
-bool MakeFolders(const std::string& path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != '/') {
-            continue;
-        }
-        const std::string level = path.substr(0, i);
-        if (::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST) {
-            return false;
-        }
-    }
+// Creates the missing folders of a folder path (ending in '/'), level by
+// level; true when the folder is there afterwards.
+bool MakeFolders(const std::string& folder) {
+    CreateDirs(folder);
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Creates a fresh temporary file in `folder`; its name never collides with a
-// clip and stays short whatever the clip's own name is.
-int CreateTemporary(const std::string& folder, std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path = folder + ".audiopack-" + std::to_string(::getpid()) + "-" +
-               std::to_string(counter.fetch_add(1)) + ".tmp";
-        const int fd =
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
-}
+// What became of one entry. Refused ones are left out on purpose (a name that
+// cannot be placed, a clip its owner made read-only) and do not damage the pack.
+enum class Outcome { Done, Refused, Unreadable, Unwritable };
 
 // The new clip is written beside the old one and renamed over it only when
 // its data and CRC-32 check out, so a damaged entry never costs a good clip.
-bool ExtractFile(const ZipReader& reader, const ZipEntryInfo& info, const std::string& base,
-                 const std::string& relative) {
+Outcome ExtractFile(const ZipReader& reader, const ZipEntryInfo& info, const std::string& base,
+                    const std::string& relative) {
     const size_t slash = relative.rfind('/');
     const std::string folder =
         slash == std::string::npos ? base : base + relative.substr(0, slash + 1);
     if (!MakeFolders(folder)) {
-        return false;
+        return Outcome::Unwritable;
     }
     const std::string target = base + relative;
     struct stat existing {};
     if (::lstat(target.c_str(), &existing) == 0) {
         if (S_ISDIR(existing.st_mode)) {
-            return false;
+            return Outcome::Unwritable;
         }
         // A clip someone made read-only is one they want kept.
         if (S_ISREG(existing.st_mode) && (existing.st_mode & 0222) == 0) {
-            return false;
+            return Outcome::Refused;
         }
     }
 
-    std::string temporary;
-    const int fd = CreateTemporary(folder, temporary);
-    if (fd < 0) {
-        return false;
+    AtomicFile file(target, info.readOnly ? 0444 : 0644);
+    if (!file.IsOpen()) {
+        return Outcome::Unwritable;
     }
-    bool ok = reader.ReadTo(
-        info.index, [fd](const char* data, size_t size) { return WriteAll(fd, data, size); });
-    if (ok) {
-        const struct timespec times[2] = {{info.accessed, 0}, {info.modified, 0}};
-        ::futimens(fd, times);
-        if (info.readOnly) {
-            struct stat st {};
-            if (::fstat(fd, &st) == 0) {
-                ::fchmod(fd, st.st_mode & ~static_cast<mode_t>(0222));
-            }
-        }
-        ok = ::fsync(fd) == 0;
+    bool written = true;
+    const bool read = reader.ReadTo(info.index, [&](const char* data, size_t size) {
+        written = file.Write(data, size);
+        return written;
+    });
+    if (!written) {
+        return Outcome::Unwritable;
     }
-    if (::close(fd) != 0) {
-        ok = false;
+    if (!read) {
+        return Outcome::Unreadable;
     }
-    if (ok) {
-        ok = ::rename(temporary.c_str(), target.c_str()) == 0;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-    }
-    return ok;
+    file.SetTimes(info.accessed, info.modified);
+    return file.Commit() ? Outcome::Done : Outcome::Unwritable;
 }
 
-bool ExtractEntry(const ZipReader& reader, const ZipEntryInfo& info, const std::string& base) {
+Outcome ExtractEntry(const ZipReader& reader, const ZipEntryInfo& info, const std::string& base) {
     std::string relative;
     if (!MakeSafeName(info.name, relative)) {
-        return false;
+        return Outcome::Refused;
     }
     if (info.directory) {
         while (!relative.empty() && relative.back() == '/') {
             relative.pop_back();
         }
-        return MakeFolders(relative.empty() ? base : base + relative);
+        return MakeFolders((relative.empty() ? base : base + relative) + '/') ? Outcome::Done
+                                                                              : Outcome::Unwritable;
     }
     if (relative.back() == '/') {
-        return false;
+        return Outcome::Refused;
     }
     return ExtractFile(reader, info, base, relative);
 }
 
+const char* Reason(Outcome outcome) {
+    return outcome == Outcome::Unreadable ? "数据损坏或无法读取" : "无法写入";
+}
+
 }  // namespace
 
-bool UnzipToFolder(const std::string& archivePath, const std::string& targetFolder) {
+UnzipReport UnzipArchive(const std::string& archivePath, const std::string& targetFolder) {
+    UnzipReport report;
     ZipReader reader;
     if (!reader.OpenFile(archivePath)) {
-        return false;
+        return report;
     }
+    report.opened = true;
     std::string base = targetFolder;
     if (base.empty() || (base.back() != '/' && base.back() != '\\')) {
         base += '/';
@@ -227,31 +187,53 @@ bool UnzipToFolder(const std::string& archivePath, const std::string& targetFold
     }
     // Each entry stands alone: one that fails is skipped and the rest go on.
     for (const ZipEntryInfo& info : reader.Entries()) {
+        std::string failure;
         try {
-            ExtractEntry(reader, info, base);
+            const Outcome outcome = ExtractEntry(reader, info, base);
+            if (outcome == Outcome::Unreadable || outcome == Outcome::Unwritable) {
+                failure = info.name + " " + Reason(outcome);
+            }
         } catch (...) {
+            failure = info.name + " 解压时异常";
+        }
+        if (!failure.empty() && report.failed++ == 0) {
+            report.firstFailure = failure;
         }
     }
-    return true;
+    return report;
+}
+
+bool UnzipToFolder(const std::string& archivePath, const std::string& targetFolder) {
+    return UnzipArchive(archivePath, targetFolder).opened;
 }
 
 void UnpackAudioPack() {
-    std::string archive;
+    std::string problem;
     try {
         const std::string folder = WideToUtf8(GetModuleDir());
         if (folder.empty()) {
             return;
         }
-        archive = folder + "Audio.zip";
+        const std::string archive = folder + "Audio.zip";
         struct stat st {};
         if (::lstat(archive.c_str(), &st) != 0) {
             return;
         }
-        UnzipToFolder(archive, folder);
+        // A pack still being copied, or damaged on the way, holds the store's
+        // new recordings: it stays for the next start, and only one that came
+        // out whole goes.
+        const UnzipReport report = UnzipArchive(archive, folder);
+        if (!report.opened) {
+            problem = "Audio.zip不完整或不是zip文件";
+        } else if (report.failed > 0) {
+            problem = report.firstFailure + ", 共" + std::to_string(report.failed) + "个文件未解压";
+        } else {
+            ::unlink(archive.c_str());
+            return;
+        }
     } catch (...) {
+        problem = "解压时异常";
     }
-    // Removed whatever happened, so a damaged pack is not tried at every start.
-    if (!archive.empty()) {
-        ::unlink(archive.c_str());
-    }
+    LogHelper::GetInstance()->Error("解压语音包出错: " + problem +
+                                    ", Audio.zip已保留, 下次启动重试.");
 }

@@ -2,8 +2,7 @@
 
 #include <tinyxml2.h>
 
-#include <cstdio>
-
+#include "app/AtomicFile.h"
 #include "app/Helpers.h"
 #include "app/LogHelper.h"
 
@@ -50,18 +49,15 @@ bool SavePauseProList(const std::vector<std::string>& names) {
             item->SetAttribute("Name", name.c_str());
             audios->InsertEndChild(item);
         }
-        // Written beside the old list and renamed over it, so a failed write
-        // never leaves a half list behind; the caller learns of the failure.
+        // Replaced whole, so a failed write never leaves a half list behind;
+        // the caller learns of the failure.
         const std::string path = PauseListPath();
         CreateDirs(path);
-        const std::string temporary = path + ".tmp";
-        if (document.SaveFile(temporary.c_str()) != tinyxml2::XML_SUCCESS) {
-            std::remove(temporary.c_str());
-            LogHelper::GetInstance()->Error("SavePauseProList 保存Audio.xml文件失败.");
-            return false;
-        }
-        if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-            std::remove(temporary.c_str());
+        tinyxml2::XMLPrinter printer;
+        document.Print(&printer);
+        AtomicFile file(path);
+        if (!file.Write(printer.CStr(), static_cast<size_t>(printer.CStrSize() - 1)) ||
+            !file.Commit()) {
             LogHelper::GetInstance()->Error("SavePauseProList 保存Audio.xml文件失败.");
             return false;
         }

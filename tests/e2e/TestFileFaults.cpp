@@ -16,6 +16,8 @@
 
 #include <ctime>
 #include <functional>
+#include <map>
+#include <string>
 
 namespace {
 
@@ -114,6 +116,7 @@ TEST_P(FileFaultTest, KeepsAnsweringAndLosesNoSetting) {
         const std::string name = entry.path().filename().string();
         EXPECT_EQ(name.find("Setting.ini."), std::string::npos) << name;
         EXPECT_EQ(name.find("SystemInfo.xml."), std::string::npos) << name;
+        EXPECT_EQ(name.find(".voice-"), std::string::npos) << name;
     }
     const std::string output = m_program.Output();
     EXPECT_EQ(output.find("异常"), std::string::npos) << output;
@@ -149,5 +152,75 @@ INSTANTIATE_TEST_SUITE_P(
                                 [](const std::string& folder) { ::chmod(folder.c_str(), 0555); },
                                 true, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Files under `folder`, relative, with their contents.
+std::map<std::string, std::string> FilesUnder(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            files[fs::relative(entry.path(), folder).string()] = ReadFile(entry.path().string());
+        }
+    }
+    return files;
+}
+
+struct PackCase {
+    const char* name;
+    int percent;  // of the built pack that reached the folder
+};
+
+class PackAtStartTest : public ::testing::TestWithParam<PackCase> {
+protected:
+    ProgramFolder m_program;
+};
+
+// The pack the store copies beside the program, whole or still being copied
+// when the program starts: a whole one is unpacked and goes; a cut one stays
+// for the next start, is reported in one line and costs no installed clip.
+TEST_P(PackAtStartTest, AWholePackIsUnpackedAndACutOneKept) {
+    const PackCase& c = GetParam();
+    if (!NoOtherCopyRuns()) {
+        GTEST_SKIP() << "another copy of the program runs on this machine";
+    }
+    std::string why;
+    ASSERT_TRUE(m_program.LayOut(&why)) << why;
+    TempProgramDir& dir = m_program.Dir();
+    const std::string whole = ReadFile(kPack);
+    const std::string pack = whole.substr(0, whole.size() * c.percent / 100);
+    dir.Write("Audio.zip", pack);
+    dir.Write("Audio/1.wav", "the store's own recording of one");
+    const auto installed = FilesUnder(dir.File("Audio"));
+    const int port = FreeLoopbackPort();
+    FakeWebApi api(kBossAccount);
+    ASSERT_TRUE(api.Running()) << api.Error();
+    ASSERT_NE(m_program.SaveAutoLogin(api.BaseUrl(), port).find("Url="), std::string::npos);
+
+    SpawnedProcess program;
+    ASSERT_TRUE(m_program.Start(program, {},
+                                {{"SDL_AUDIODRIVER", "dummy"},
+                                 {"PULSE_SERVER", "unix:" + m_program.Path() + "/no-server"}}));
+    // The pack is dealt with before the login, so by the time it listens.
+    ASSERT_TRUE(WaitUntil([&] { return Listening(port); }))
+        << m_program.Output() << dir.Read("stderr.txt");
+    EXPECT_EQ(ProgramFolder::StopWithSigterm(program), "exit 0") << dir.Read("stderr.txt");
+
+    const std::string log = m_program.Logs();
+    if (c.percent < 100) {
+        EXPECT_EQ(dir.Read("Audio.zip"), pack);
+        EXPECT_EQ(FilesUnder(dir.File("Audio")), installed);
+        EXPECT_EQ(CountOf(log, "解压语音包出错"), 1u) << log;
+        // An error line (the link check may add others of its own).
+        EXPECT_EQ(CountOf(log, "ERROR  :解压语音包出错"), 1u) << log;
+    } else {
+        EXPECT_FALSE(dir.Exists("Audio.zip"));
+        const auto clips = FilesUnder(std::string(VOICE_SOURCE_DIR) + "/audio/clips");
+        EXPECT_EQ(FilesUnder(dir.File("Audio")), clips);
+        EXPECT_EQ(CountOf(log, "解压语音包出错"), 0u) << log;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Packs, PackAtStartTest,
+                         ::testing::Values(PackCase{"CutAt60Percent", 60}, PackCase{"Whole", 100}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -57,6 +57,26 @@ Entry FolderEntry(const std::string& name) {
     return e;
 }
 
+// The tree without the program's log, which a kept pack writes to.
+std::map<std::string, std::string> Installed(const std::string& root) {
+    auto tree = Tree(root);
+    std::erase_if(tree, [](const auto& item) { return item.first.rfind("log/", 0) == 0; });
+    return tree;
+}
+
+// The log's lines about a pack that was kept.
+std::vector<std::string> PackErrors(const TempProgramDir& dir) {
+    std::vector<std::string> lines;
+    std::istringstream log(dir.LogText());
+    for (std::string line; std::getline(log, line);) {
+        if (line.find("解压语音包出错") != std::string::npos) {
+            EXPECT_NE(line.find("ERROR"), std::string::npos) << line;
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
 struct stat StatOf(const std::string& path) {
     struct stat st {};
     EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
@@ -219,17 +239,21 @@ TEST_F(AudioPackTest, FolderEntriesCreateEmptyFolders) {
     EXPECT_EQ(Tree(m_dir.Dir()), expected);
 }
 
-TEST_F(AudioPackTest, ArchiveCutAtEveryLengthWritesNothingAndIsDeleted) {
+// A pack still being copied when the program starts: nothing is written, the
+// pack stays for the next start and each start says so in one line.
+TEST_F(AudioPackTest, ArchiveCutAtEveryLengthWritesNothingAndIsKept) {
     m_dir.Write("Audio/1.wav", "old clip");
     const std::string archive =
         testzip::Build({FolderEntry("Audio/new/"), FileEntry("Audio/1.wav", "new clip"),
                         FileEntry("Audio/2.wav", std::string(3000, 'a'), 0)});
-    const auto before = Tree(m_dir.Dir());
+    auto expected = Tree(m_dir.Dir());
     for (size_t cut = 0; cut < archive.size(); ++cut) {
         SCOPED_TRACE(cut);
         m_dir.Write("Audio.zip", archive.substr(0, cut));
         UnpackAudioPack();
-        ASSERT_EQ(Tree(m_dir.Dir()), before);
+        expected["Audio.zip"] = archive.substr(0, cut);
+        ASSERT_EQ(Installed(m_dir.Dir()), expected);
+        ASSERT_EQ(PackErrors(m_dir).size(), cut + 1);
     }
 }
 
@@ -261,8 +285,8 @@ std::vector<DamageCase> DamagedClips() {
 }
 
 // A broken clip in a pack must not cost the good one already installed, and
-// must not stop the rest of the pack.
-TEST_F(AudioPackTest, DamagedEntryKeepsTheInstalledClipAndTheOthersAreExtracted) {
+// must not stop the rest of the pack; the pack stays to be tried again.
+TEST_F(AudioPackTest, DamagedEntryKeepsTheInstalledClipAndThePackAndTheOthersAreExtracted) {
     for (const auto& c : DamagedClips()) {
         SCOPED_TRACE(c.label);
         fs::remove_all(m_dir.File("Audio"));
@@ -271,11 +295,15 @@ TEST_F(AudioPackTest, DamagedEntryKeepsTheInstalledClipAndTheOthersAreExtracted)
 
         UnpackAudioPack();
 
-        const std::map<std::string, std::string> expected = {{"Audio/", ""},
-                                                             {"Audio/1.wav", "good old clip"},
-                                                             {"Audio/2.wav", "two"},
-                                                             {"Audio/3.mp3", "three"}};
-        EXPECT_EQ(Tree(m_dir.Dir()), expected);  // also: no temporary file left
+        const std::map<std::string, std::string> expected = {
+            {"Audio/", ""},
+            {"Audio/1.wav", "good old clip"},
+            {"Audio/2.wav", "two"},
+            {"Audio/3.mp3", "three"},
+            {"Audio.zip", m_dir.Read("Audio.zip")}};
+        EXPECT_EQ(Installed(m_dir.Dir()), expected);  // also: no temporary file left
+        ASSERT_FALSE(PackErrors(m_dir).empty());
+        EXPECT_NE(PackErrors(m_dir).back().find("Audio/1.wav"), std::string::npos);
     }
 }
 
@@ -285,8 +313,9 @@ TEST_F(AudioPackTest, DamagedEntryWithoutAnInstalledClipLeavesNoFile) {
         fs::remove_all(m_dir.File("Audio"));
         WritePack({c.entry});
         UnpackAudioPack();
-        const std::map<std::string, std::string> expected = {{"Audio/", ""}};
-        EXPECT_EQ(Tree(m_dir.Dir()), expected);
+        const std::map<std::string, std::string> expected = {
+            {"Audio/", ""}, {"Audio.zip", m_dir.Read("Audio.zip")}};
+        EXPECT_EQ(Installed(m_dir.Dir()), expected);
     }
 }
 
@@ -310,7 +339,7 @@ TEST_F(AudioPackTest, NoDamagedByteEverLeavesDamagedDataOnDisk) {
             continue;
         }
         for (const auto& [path, content] : Tree(target)) {
-            EXPECT_EQ(path.find(".audiopack-"), std::string::npos) << path;
+            EXPECT_EQ(path.find(".voice-"), std::string::npos) << path;
             if (path.back() != '/') {
                 EXPECT_EQ(contents.count(content), 1u) << path << ": " << content;
             }
@@ -401,10 +430,43 @@ TEST_F(AudioPackTest, ReportsWhetherTheArchiveCouldBeOpened) {
     EXPECT_EQ(m_dir.Read("out/a.wav"), "a");
 }
 
-TEST_F(AudioPackTest, NotAnArchiveIsDeletedWithoutWritingAnything) {
-    m_dir.Write("Audio.zip", "PK\x03\x04 but nothing else of a zip file");
+TEST_F(AudioPackTest, NotAnArchiveIsKeptWithoutWritingAnything) {
+    const std::string text = "PK\x03\x04 but nothing else of a zip file";
+    m_dir.Write("Audio.zip", text);
     UnpackAudioPack();
-    EXPECT_TRUE(Tree(m_dir.Dir()).empty());
+    const std::map<std::string, std::string> expected = {{"Audio.zip", text}};
+    EXPECT_EQ(Installed(m_dir.Dir()), expected);
+    EXPECT_EQ(PackErrors(m_dir).size(), 1u);
+}
+
+// Entries that could not be read or written whole are counted, the first one
+// named; entries left out on purpose (a name that cannot be placed, a clip its
+// owner made read-only) are not, so such a pack still goes once unpacked.
+TEST_F(AudioPackTest, ReportsTheEntriesThatDidNotComeOutWhole) {
+    m_dir.Write("Audio/kept.wav", "protected by the owner");
+    ::chmod(m_dir.File("Audio/kept.wav").c_str(), 0444);
+    m_dir.Write("Audio/9.wav/inside", "a folder where a clip should go");
+    Entry badCrc = FileEntry("Audio/1.wav", "damaged");
+    badCrc.crc = testzip::Crc32("damaged") ^ 0x80;
+    const std::string pack = m_dir.File("pack.zip");
+    m_dir.Write("pack.zip",
+                testzip::Build(
+                    {FileEntry("Audio/kept.wav", "replacement"), FileEntry("..", "no place for it"),
+                     badCrc, FileEntry("Audio/2.wav", "two"), FileEntry("Audio/9.wav", "nine")}));
+
+    const UnzipReport report = UnzipArchive(pack, m_dir.Dir());
+
+    EXPECT_TRUE(report.opened);
+    EXPECT_EQ(report.failed, 2u);
+    EXPECT_EQ(report.firstFailure.rfind("Audio/1.wav ", 0), 0u) << report.firstFailure;
+    EXPECT_EQ(m_dir.Read("Audio/2.wav"), "two");
+    EXPECT_FALSE(UnzipArchive(m_dir.File("missing.zip"), m_dir.Dir()).opened);
+
+    m_dir.Write("Audio.zip", testzip::Build({FileEntry("Audio/kept.wav", "replacement"),
+                                             FileEntry("..", "no place for it")}));
+    UnpackAudioPack();
+    EXPECT_FALSE(m_dir.Exists("Audio.zip"));
+    EXPECT_TRUE(PackErrors(m_dir).empty());
 }
 
 uint32_t Le(const std::string& bytes, size_t pos, int size) {

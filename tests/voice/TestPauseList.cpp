@@ -131,5 +131,9 @@ TEST_F(PauseListSave, AFailedSaveReportsItAndKeepsTheOldList) {
     ASSERT_TRUE(GetPauseProList(names));
     EXPECT_EQ(names, std::vector<std::string>{"OLD.EXE"});
     EXPECT_FALSE(m_dir.Exists("Audio/Audio.xml.tmp"));
+    // Nor any other temporary beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.File("Audio")),
+                            std::filesystem::directory_iterator()),
+              1);
 }
 }  // namespace
