@@ -10,6 +10,8 @@
 #include <QStyleOptionSlider>
 #include <QTextLayout>
 
+#include <algorithm>
+
 namespace {
 
 QPixmap Image(const QString& path) {
@@ -97,10 +99,7 @@ QStringList SkinLabel::layoutLines(bool& elided) const {
     }
     const int maxLines = std::max(1, area.height() / std::max(1, metrics.lineSpacing()));
     QTextLayout layout(content, font());
-    QTextOption option;
-    option.setWrapMode(wordWrap() ? QTextOption::WrapAtWordBoundaryOrAnywhere
-                                  : QTextOption::NoWrap);
-    layout.setTextOption(option);
+    layout.setTextOption(wrapOption());
     layout.beginLayout();
     while (true) {
         QTextLine line = layout.createLine();
@@ -120,6 +119,34 @@ QStringList SkinLabel::layoutLines(bool& elided) const {
     }
     layout.endLayout();
     return lines;
+}
+
+QTextOption SkinLabel::wrapOption() const {
+    QTextOption option;
+    option.setWrapMode(wordWrap() ? QTextOption::WrapAtWordBoundaryOrAnywhere
+                                  : QTextOption::NoWrap);
+    return option;
+}
+
+int SkinLabel::heightForWidth(int width) const {
+    if (!m_endEllipsis) {
+        return QLabel::heightForWidth(width);
+    }
+    const QMargins margins = contentsMargins();
+    const int inner = width - margins.left() - margins.right();
+    const QFontMetrics metrics(font());
+    int lines = 0;
+    if (inner > 0 && !text().isEmpty()) {
+        QTextLayout layout(text(), font());
+        layout.setTextOption(wrapOption());
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(inner);
+            ++lines;
+        }
+        layout.endLayout();
+    }
+    return std::max(1, lines) * metrics.lineSpacing() + margins.top() + margins.bottom();
 }
 
 QString SkinLabel::shownText() const {
