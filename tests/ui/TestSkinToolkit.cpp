@@ -11,9 +11,12 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QVBoxLayout>
 
 #include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -245,6 +248,39 @@ TEST_F(SkinToolkitTest, LongMessageWrapsAndTheDialogGrowsWithinTheScreen) {
             EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << c.name;
             EXPECT_LT(shown.size(), c.text.size()) << c.name;
         }
+    }
+}
+
+// Every skinned control that takes input is reached with Tab and shows a
+// visible frame of the accent colour while it has the keyboard focus.
+TEST_F(SkinToolkitTest, TabReachesEachControlAndShowsItsFocusFrame) {
+    QWidget host;
+    auto* layout = new QVBoxLayout(&host);
+    auto* edit = new SkinEdit(&host);
+    auto* button = new SkinButton(&host);
+    auto* check = new SkinCheckBox(&host);
+    auto* option = new SkinOption(&host);
+    auto* slider = new SkinSlider(&host);
+    const std::vector<std::pair<const char*, QWidget*>> controls = {
+        {"button", button}, {"check box", check}, {"option", option}, {"slider", slider}};
+    layout->addWidget(edit);
+    for (const auto& [name, control] : controls) {
+        control->setFixedSize(90, 30);
+        layout->addWidget(control);
+    }
+    host.show();
+    host.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+    edit->setFocus();
+    const QColor accent(0x2D, 0x8C, 0xF0);
+    for (const auto& [name, control] : controls) {
+        const QImage before = control->grab().toImage();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_TRUE(control->hasFocus()) << name;
+        const QImage after = control->grab().toImage();
+        // The frame's top edge, away from the rounded corners.
+        EXPECT_EQ(after.pixelColor(control->width() / 2, 0), accent) << name;
+        EXPECT_NE(before.pixelColor(control->width() / 2, 0), accent) << name;
     }
 }
 
