@@ -5,7 +5,8 @@
 #
 #   <prefix>/Voice         the program
 #   <prefix>/Audio.zip     the clips; unpacked into <prefix>/Audio/ at the next start
-#   <prefix>/logo.png     the icon of the desktop entry
+#   <prefix>/logo.png      the icon of the desktop entry (256 px; the windows
+#                          take every size from the skin)
 #   <VOICE_DESKTOP_DIR>/voice.desktop   starts <prefix>/Voice
 #   <VOICE_AUTOSTART_DIR>/voice.desktop starts it with the desktop session; only
 #       with -DVOICE_AUTOSTART=ON, or on its own with
@@ -30,7 +31,9 @@ set(VOICE_AUTOSTART_DIR "${_voice_config_home}/autostart" CACHE PATH
 
 if(TARGET Voice)
     install(TARGETS Voice RUNTIME DESTINATION .)
-    install(FILES ${PROJECT_SOURCE_DIR}/src/ui/skin/UI/logo.png DESTINATION .)
+    # The 256-px icon (tools/make_icons.py): launchers scale it down sharply.
+    install(FILES ${PROJECT_SOURCE_DIR}/src/ui/skin/UI/icon/logo_256.png DESTINATION .
+        RENAME logo.png)
 endif()
 if(TARGET audio_pack)
     get_target_property(_voice_pack_file audio_pack VOICE_PACK_FILE)
@@ -50,6 +53,7 @@ Type=Application
 Version=1.0
 Name=Tallix语音端
 Comment=Speaks the cashier's events aloud
+Comment[zh_CN]=语音播报收银端的消息
 Exec=\\\"\${_prefix}/Voice\\\"
 Path=\${_prefix}
 Icon=\${_prefix}/logo.png

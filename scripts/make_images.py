@@ -320,13 +320,13 @@ def linked(out):
 
 
 def loading(out):
-    # A spinner of twelve dots on a white card with 4-pixel corners; the window
-    # around it is transparent, so the pixels outside the corners are too.
-    size, dots = 110, 12
+    # A spinner of twelve dots on white. The wait window paints its own
+    # rounded white card and shadow around it: a GIF's on/off transparency
+    # cannot draw smooth corners or a soft edge.
+    size, dots = 72, 12
     frames = []
     for f in range(dots):
-        c = Canvas(size, size, ground=None)
-        c.rounded(0, 0, size, size, 4, fill=WHITE, outline=RULE, width=1)
+        c = Canvas(size, size, ground=WHITE)
         for i in range(dots):
             a = 2 * math.pi * i / dots - math.pi / 2
             age = (f - i) % dots
@@ -336,11 +336,7 @@ def loading(out):
             x, y = size / 2 + 24 * math.cos(a), size / 2 + 24 * math.sin(a)
             c.ellipse(x - r, y - r, x + r, y + r, fill=col)
         frames.append(c.result())
-    alpha = frames[0].getchannel("A")
-    outside = alpha.point(lambda v: 255 if v < 128 else 0)
-    white_under = [Image.alpha_composite(Image.new("RGBA", f.size, rgba(WHITE)), f)
-                   for f in frames]
-    return gif_frames(white_under, out, "loading.gif", 80, transparent_mask=outside)
+    return gif_frames(frames, out, "loading.gif", 80)
 
 
 # ---- volume row, check box -------------------------------------------------

@@ -57,28 +57,16 @@ size_t AppendAnswer(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
-// The time limits of one request, then the shared guards; false when the
+// The time limits of one request, then the allowed protocols; false when the
 // library refused an option.
 bool SetLimits(CURL* curl, const HttpLimits& limits) {
-    const long timeOut = IniHelper::GetInstance()->Settings().timeOut;
-    bool set = true;
-    if (timeOut > 0) {
-        // The technician's limit governs the whole request, the connection
-        // included, and a stalled transfer is ended by it too.
-        const long total = std::min(timeOut, kMaxTimeOutSeconds);
-        set = curl_easy_setopt(curl, CURLOPT_TIMEOUT, total) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, total) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 0L) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 0L) == CURLE_OK;
-    } else {
-        // No limit set (or a negative one): a server that accepts and never
-        // answers still ends in a failure the caller can show.
-        set = curl_easy_setopt(curl, CURLOPT_TIMEOUT, limits.defaultTotalSeconds) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
-              curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds) == CURLE_OK;
-    }
-    return set && curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols) == CURLE_OK &&
+    const HttpTimeLimits time = TimeLimitsFor(IniHelper::GetInstance()->Settings().timeOut, limits);
+    const long lowSpeedBytes = time.lowSpeedSeconds > 0 ? 1L : 0L;
+    return curl_easy_setopt(curl, CURLOPT_TIMEOUT, time.totalSeconds) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, time.connectSeconds) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, lowSpeedBytes) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, time.lowSpeedSeconds) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols) == CURLE_OK;
 }
 
@@ -142,6 +130,10 @@ CURLcode Perform(CURL* curl, TransferAbort* abort) {
         }
     }
     curl_multi_remove_handle(multi, curl);
+    if (result != CURLE_OK) {
+        // With debug on, the log tells a time-out from a refusal.
+        LogHelper::GetInstance()->Debug(std::string("请求失败: ") + curl_easy_strerror(result));
+    }
     return result;
 }
 
@@ -194,6 +186,15 @@ int DownloadProgress(void* user, curl_off_t total, curl_off_t now, curl_off_t, c
 }
 
 }  // namespace
+
+HttpTimeLimits TimeLimitsFor(long timeOut, const HttpLimits& limits) {
+    // 0 or a negative number (a typing slip) means the default, never "no limit".
+    const long total = timeOut > 0 ? std::min(timeOut, kMaxTimeOutSeconds)
+                                   : std::max(limits.defaultTotalSeconds, 1L);
+    // The connection and a stalled or trickling answer count against the same
+    // limit; a shorter guard would cut a slow server the limit allows for.
+    return HttpTimeLimits{total, total, 0};
+}
 
 HttpLimits GetHttpLimits() {
     std::lock_guard<std::mutex> lock(s_limitsMutex);

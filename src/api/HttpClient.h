@@ -5,8 +5,10 @@
 
 class TransferAbort;
 
-// Every request has a total time limit: the settings' `timeOut` when it is set
-// (clamped to `kMaxTimeOutSeconds`), otherwise `HttpLimits::defaultTotalSeconds`.
+// Every request has one time limit, from connecting to the last byte: the
+// settings' `timeOut` when it is above 0 (clamped to `kMaxTimeOutSeconds`),
+// otherwise `HttpLimits::defaultTotalSeconds`. Nothing ends a request sooner
+// but the server itself (a refusal, a closed connection).
 
 // One form POST; the answer bytes are appended to `answer`. True when the
 // transfer completed with a status of 200..299 and a non-empty answer.
@@ -26,13 +28,9 @@ bool DownloadFile(const std::string& url, const std::string& path, TransferAbort
 constexpr long kMaxTimeOutSeconds = 2000000;
 
 // Guards that keep a dead or hostile server from blocking a caller for ever or
-// filling memory or disk. The time guards apply only while the settings give
-// no `timeOut`: a set `timeOut` alone limits the whole request, so a slow
-// server that the technician allowed for is never cut short by a guard.
+// filling memory or disk.
 struct HttpLimits {
-    long connectSeconds = 10;                 // to open the connection
-    long lowSpeedSeconds = 30;                // abort after this long below 1 byte/s
-    long defaultTotalSeconds = 60;            // the whole request
+    long defaultTotalSeconds = 60;            // the whole request, while `timeOut` is 0
     int64_t maxBodyBytes = 20 * 1024 * 1024;  // answer or download size
 };
 // The limits in force.
@@ -40,3 +38,13 @@ HttpLimits GetHttpLimits();
 // Replaces the limits; tests lower them so that slow servers fail quickly.
 // Call while no transfer runs.
 void SetHttpLimits(const HttpLimits& limits);
+
+// The time options one request is given, in seconds.
+struct HttpTimeLimits {
+    long totalSeconds = 0;     // the whole request (CURLOPT_TIMEOUT)
+    long connectSeconds = 0;   // opening the connection (CURLOPT_CONNECTTIMEOUT)
+    long lowSpeedSeconds = 0;  // below 1 byte/s for this long ends it; 0: never
+};
+// The time options for the settings' `timeOut`: a silent or slow server is
+// ended by the total limit alone, so a technician reads one number.
+HttpTimeLimits TimeLimitsFor(long timeOut, const HttpLimits& limits);

@@ -116,7 +116,10 @@ void LoginDialog::RequestQuit() {
 }
 
 void LoginDialog::Login() {
-    if (!m_tabBoss || !m_tabStaff || m_busy) {
+    // While a login or one of its messages is up the window is disabled, but
+    // a click can still give it the keyboard: its Enter must not start a
+    // second login behind the first.
+    if (!m_tabBoss || !m_tabStaff || m_busy || !isEnabled()) {
         return;
     }
     try {

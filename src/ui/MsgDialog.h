@@ -18,6 +18,8 @@ public:
 
     void SetText(const QString& text);
     QString Text() const;
+    // Moves the dialog back inside the available area of its screen.
+    void KeepOnScreen();
 
 protected:
     void InitWindow() override;
@@ -26,6 +28,9 @@ protected:
     void OnFinalMessage() override;
 
 private:
+    void FitText();
+
+    int m_formHeight = 0;  // the layout's own height, kept for short texts
     SkinLabel* m_context = nullptr;
     SkinButton* m_know = nullptr;
     SkinButton* m_manu = nullptr;

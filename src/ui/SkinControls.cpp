@@ -10,6 +10,8 @@
 #include <QStyleOptionSlider>
 #include <QTextLayout>
 
+#include <algorithm>
+
 namespace {
 
 QPixmap Image(const QString& path) {
@@ -34,13 +36,29 @@ QString FirstPresent(std::initializer_list<const QString*> paths) {
     return {};
 }
 
+// The keyboard focus, drawn the same on every skinned control: a thin frame
+// of the accent colour just inside the control.
+void DrawFocusFrame(QPainter& painter, const QWidget& widget) {
+    if (!widget.hasFocus()) {
+        return;
+    }
+    painter.save();
+    painter.setOpacity(1.0);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0x2D, 0x8C, 0xF0), 1.0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(widget.rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    painter.restore();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- SkinButton
 
 SkinButton::SkinButton(QWidget* parent) : QPushButton(parent) {
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
+    // Tab reaches it (and shows its frame); a click leaves the focus where it was.
+    setFocusPolicy(Qt::TabFocus);
     setFlat(true);
     setAttribute(Qt::WA_Hover);
 }
@@ -75,6 +93,7 @@ void SkinButton::paintEvent(QPaintEvent*) {
         painter.setFont(font());
         painter.drawText(rect(), Qt::AlignCenter, text());
     }
+    DrawFocusFrame(painter, *this);
 }
 
 // ----------------------------------------------------------------- SkinLabel
@@ -97,10 +116,7 @@ QStringList SkinLabel::layoutLines(bool& elided) const {
     }
     const int maxLines = std::max(1, area.height() / std::max(1, metrics.lineSpacing()));
     QTextLayout layout(content, font());
-    QTextOption option;
-    option.setWrapMode(wordWrap() ? QTextOption::WrapAtWordBoundaryOrAnywhere
-                                  : QTextOption::NoWrap);
-    layout.setTextOption(option);
+    layout.setTextOption(wrapOption());
     layout.beginLayout();
     while (true) {
         QTextLine line = layout.createLine();
@@ -120,6 +136,34 @@ QStringList SkinLabel::layoutLines(bool& elided) const {
     }
     layout.endLayout();
     return lines;
+}
+
+QTextOption SkinLabel::wrapOption() const {
+    QTextOption option;
+    option.setWrapMode(wordWrap() ? QTextOption::WrapAtWordBoundaryOrAnywhere
+                                  : QTextOption::NoWrap);
+    return option;
+}
+
+int SkinLabel::heightForWidth(int width) const {
+    if (!m_endEllipsis) {
+        return QLabel::heightForWidth(width);
+    }
+    const QMargins margins = contentsMargins();
+    const int inner = width - margins.left() - margins.right();
+    const QFontMetrics metrics(font());
+    int lines = 0;
+    if (inner > 0 && !text().isEmpty()) {
+        QTextLayout layout(text(), font());
+        layout.setTextOption(wrapOption());
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(inner);
+            ++lines;
+        }
+        layout.endLayout();
+    }
+    return std::max(1, lines) * metrics.lineSpacing() + margins.top() + margins.bottom();
 }
 
 QString SkinLabel::shownText() const {
@@ -229,6 +273,7 @@ void SkinGif::hideEvent(QHideEvent* event) {
 
 SkinCheckBox::SkinCheckBox(QWidget* parent) : QCheckBox(parent) {
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_Hover);
 }
 
@@ -254,13 +299,14 @@ void SkinCheckBox::paintEvent(QPaintEvent*) {
     painter.setFont(font());
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(rect().adjusted(textLeft, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, text());
+    DrawFocusFrame(painter, *this);
 }
 
 // ---------------------------------------------------------------- SkinOption
 
 SkinOption::SkinOption(QWidget* parent) : QRadioButton(parent) {
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::TabFocus);
 }
 
 bool SkinOption::hitButton(const QPoint& pos) const {
@@ -275,6 +321,7 @@ void SkinOption::paintEvent(QPaintEvent*) {
     painter.setFont(font());
     painter.setPen(isChecked() ? m_selectedTextColor : m_textColor);
     painter.drawText(rect(), Qt::AlignCenter, text());
+    DrawFocusFrame(painter, *this);
 }
 
 // ------------------------------------------------------------------ SkinEdit
@@ -307,6 +354,8 @@ void SkinEdit::paintEvent(QPaintEvent* event) {
 
 SkinSlider::SkinSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
     setCursor(Qt::PointingHandCursor);
+    // A click gives it the arrow keys too; the frame says where they go.
+    setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_Hover);
 }
 
@@ -336,6 +385,7 @@ void SkinSlider::paintEvent(QPaintEvent*) {
     const QString thumbImage = underMouse() || m_dragging ? FirstPresent({&m_thumbHot, &m_thumb})
                                                           : FirstPresent({&m_thumb});
     DrawImage(painter, QRect(thumbLeft, (height() - thumb) / 2, thumb, thumb), thumbImage);
+    DrawFocusFrame(painter, *this);
 }
 
 void SkinSlider::mousePressEvent(QMouseEvent* event) {

@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTextOption>
 #include <QWidget>
 
 class QMovie;
@@ -47,12 +48,16 @@ public:
     void setBkImage(const QString& path);
     // The text as painted: elided when it does not fit (for tests and tooltips).
     QString shownText() const;
+    // The height that shows every line of the text at `width`, wrapped as it
+    // is painted, so that a window can grow the label to fit.
+    int heightForWidth(int width) const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QStringList layoutLines(bool& elided) const;
+    QTextOption wrapOption() const;
     QString m_bkImage;
     bool m_endEllipsis = false;
 };

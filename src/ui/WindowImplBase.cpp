@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -31,6 +32,29 @@ QString DefaultStyle() {
         }
     }
     return style;
+}
+
+// The program's icon in every size the skin has, for the taskbar, the window
+// switcher and the title of a desktop that draws one.
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QPixmap pixmap =
+            SkinArchive::Instance().Pixmap(QStringLiteral("UI\\icon\\logo_%1.png").arg(size));
+        if (!pixmap.isNull()) {
+            icon.addPixmap(pixmap);
+        }
+    }
+    return icon;
+}
+
+// The grey of a shadow ring, darkest next to the body. Opaque: a translucent
+// shadow let the edges of the window below (the login window's edits) show
+// through beside a dialog.
+QColor ShadowRing(int ring, int shadow) {
+    const int step = shadow > 1 ? 0x28 * (ring - 1) / (shadow - 1) : 0;
+    const int grey = 0xD0 + step;
+    return QColor(grey, grey, grey);
 }
 
 }  // namespace
@@ -58,6 +82,12 @@ bool WindowImplBase::Create(QWidget* owner, const QString& title) {
     }
     setObjectName(GetWindowClassName());
     setWindowTitle(title);
+    if (qApp->windowIcon().isNull()) {
+        const QIcon icon = ProgramIcon();
+        if (!icon.isNull()) {
+            QApplication::setWindowIcon(icon);
+        }
+    }
     SkinBuilder builder([this](const QString& className, QWidget* parent) {
         return CreateControl(className, parent);
     });
@@ -312,13 +342,13 @@ void WindowImplBase::paintEvent(QPaintEvent*) {
     const QRectF body = QRectF(rect()).adjusted(m_shadow, m_shadow, -m_shadow, -m_shadow);
     QPainterPath bodyPath;
     bodyPath.addRoundedRect(body, m_radius, m_radius);
-    // Rings of a faint black around the body, each one inside the last, so
-    // the shadow darkens towards the body; none falls under it.
+    // Rings of grey around the body, the outer first and each next one inside
+    // it, so the shadow darkens towards the body; none falls under it.
     for (int ring = m_shadow; ring > 0; --ring) {
         QPainterPath ringPath;
         ringPath.addRoundedRect(body.adjusted(-ring, -ring, ring, ring), m_radius + ring,
                                 m_radius + ring);
-        painter.fillPath(ringPath.subtracted(bodyPath), QColor(0, 0, 0, 12));
+        painter.fillPath(ringPath.subtracted(bodyPath), ShadowRing(ring, m_shadow));
     }
     if (m_transparent) {
         return;  // only the controls show, on the desktop behind

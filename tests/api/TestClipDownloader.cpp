@@ -149,7 +149,6 @@ TEST_F(ClipDownloaderTest, StopEndsAStalledTransferAtOnce) {
     ASSERT_TRUE(server.Running()) << server.Error();
     HttpLimits limits;
     limits.defaultTotalSeconds = 600;
-    limits.lowSpeedSeconds = 600;
     SetHttpLimits(limits);
     int told = 0;
     {

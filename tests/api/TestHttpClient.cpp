@@ -1,3 +1,4 @@
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -139,13 +140,13 @@ TEST_F(HttpClientTest, PostTimeLimitEndsAWaitForAServerThatNeverAnswers) {
 }
 
 // Without a time limit in the settings, a silent server must still not hold
-// the login's wait dialog for ever: the low-speed guard ends the wait.
+// the login's wait dialog for ever: the default limit ends the wait.
 TEST_F(HttpClientTest, PostWithoutTimeLimitStillGivesUpOnASilentServer) {
     FakeWebApi server(Everywhere(R"({"never_answer": true})"));
     ASSERT_TRUE(server.Running()) << server.Error();
     IniHelper::GetInstance()->Settings().timeOut = 0;
     HttpLimits limits;
-    limits.lowSpeedSeconds = 1;
+    limits.defaultTotalSeconds = 1;
     SetHttpLimits(limits);
     auto call = std::async(std::launch::async, [&] {
         std::string answer;
@@ -166,13 +167,67 @@ TEST_F(HttpClientTest, NegativeTimeOutMeansTheDefaultLimit) {
     EXPECT_EQ(answer, "ok");
 }
 
+struct LimitCase {
+    long timeOut;  // the settings' TimeOut
+    long total;    // the one limit that follows from it
+};
+
+// One rule a technician can read: TimeOut seconds for the whole request, 60
+// when it is 0 or less, at most kMaxTimeOutSeconds; neither the connection nor
+// a silent or trickling answer is cut before that.
+TEST(HttpTimeLimits, TheTotalLimitIsTheOnlyTimeLimitOfARequest) {
+    const LimitCase cases[] = {
+        {0, 60},
+        {-1, 60},
+        {-100, 60},
+        {1, 1},
+        {10, 10},
+        {45, 45},
+        {120, 120},
+        {kMaxTimeOutSeconds, kMaxTimeOutSeconds},
+        {3000000, kMaxTimeOutSeconds},
+        {INT_MAX, kMaxTimeOutSeconds},
+    };
+    const HttpLimits defaults;
+    for (const LimitCase& c : cases) {
+        const HttpTimeLimits limits = TimeLimitsFor(c.timeOut, defaults);
+        EXPECT_EQ(limits.totalSeconds, c.total) << c.timeOut;
+        EXPECT_EQ(limits.connectSeconds, c.total) << c.timeOut;
+        EXPECT_EQ(limits.lowSpeedSeconds, 0) << c.timeOut;
+    }
+    HttpLimits shorter;
+    shorter.defaultTotalSeconds = 5;
+    EXPECT_EQ(TimeLimitsFor(0, shorter).totalSeconds, 5);
+    EXPECT_EQ(TimeLimitsFor(7, shorter).totalSeconds, 7);
+}
+
+// A server that accepts and never sends a byte is ended by TimeOut, and the
+// debug log says it was a time-out, not a refusal.
+TEST_F(HttpClientTest, ASilentServerEndsInATimeOutAtTheLimit) {
+    FakeWebApi server(Everywhere(R"({"never_answer": true})"));
+    ASSERT_TRUE(server.Running()) << server.Error();
+    IniHelper::GetInstance()->Settings().timeOut = 1;
+    IniHelper::GetInstance()->Settings().debug = true;
+    auto call = std::async(std::launch::async, [&] {
+        std::string answer;
+        return HttpPost(server.BaseUrl() + "/p", "a=1", answer);
+    });
+    ASSERT_EQ(call.wait_for(kHangGuard), std::future_status::ready);
+    EXPECT_FALSE(call.get());
+    IniHelper::GetInstance()->Settings().debug = false;
+    EXPECT_EQ(server.Requests().size(), 1u);
+    EXPECT_NE(m_dir.LogText().find(std::string("请求失败: ") +
+                                   curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)),
+              std::string::npos)
+        << m_dir.LogText();
+}
+
 enum class Operation { Post, Download };
 
 struct TimeCase {
     const char* name;
     const char* behaviour;  // JSON for every path
     int timeOut;            // the settings' TimeOut
-    long lowSpeedSeconds;
     long defaultTotalSeconds;
     bool ok;
 };
@@ -186,16 +241,15 @@ class TimeLimits : public HttpClientTest,
                    public ::testing::WithParamInterface<std::tuple<TimeCase, Operation>> {};
 
 // A set TimeOut is the only time limit of a request: a server that is slow
-// but within it gets through, also when it is slower than the guards; one
-// that is silent or stalls ends at the limit, or at the default limit when no
-// TimeOut is set. Both operations follow the same rule.
+// but within it gets through, also when it is slower than the default limit;
+// one that is silent or stalls ends at the limit, or at the default limit when
+// no TimeOut is set. Both operations follow the same rule.
 TEST_P(TimeLimits, DecideHowLongARequestMayTake) {
     const auto& [c, operation] = GetParam();
     FakeWebApi server(Everywhere(c.behaviour));
     ASSERT_TRUE(server.Running()) << server.Error();
     IniHelper::GetInstance()->Settings().timeOut = c.timeOut;
     HttpLimits limits;
-    limits.lowSpeedSeconds = c.lowSpeedSeconds;
     limits.defaultTotalSeconds = c.defaultTotalSeconds;
     SetHttpLimits(limits);
     const std::string target = m_dir.File("Audio/a.wav");
@@ -218,27 +272,27 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, TimeLimits,
     ::testing::Combine(
         ::testing::Values(
-            // Slower than the guards, within TimeOut: not cut.
-            TimeCase{"late_answer_within_timeout", R"({"body": "abcd", "delay": 2.5})", 6, 1, 1,
-                     true},
+            // Slower than the default limit, within TimeOut: not cut.
+            TimeCase{"late_answer_within_timeout", R"({"body": "abcd", "delay": 2.5})", 6, 1, true},
             TimeCase{"pausing_body_within_timeout",
-                     R"({"body": "abcd", "trickle": 2.5, "trickle_bytes": 2})", 6, 1, 1, true},
+                     R"({"body": "abcd", "trickle": 2.5, "trickle_bytes": 2})", 6, 1, true},
             // "Never" written as a huge number is clamped, not refused.
-            TimeCase{"huge_timeout", R"({"body": "abcd", "delay": 1.5})", 3000000, 1, 1, true},
-            TimeCase{"largest_int_timeout", R"({"body": "abcd"})", INT_MAX, 30, 60, true},
+            TimeCase{"huge_timeout", R"({"body": "abcd", "delay": 1.5})", 3000000, 1, true},
+            TimeCase{"largest_int_timeout", R"({"body": "abcd"})", INT_MAX, 60, true},
             // Ended by TimeOut.
-            TimeCase{"late_answer_beyond_timeout", R"({"body": "abcd", "delay": 30})", 1, 30, 60,
+            TimeCase{"late_answer_beyond_timeout", R"({"body": "abcd", "delay": 30})", 1, 60,
                      false},
-            TimeCase{"never_answers_within_timeout", R"({"never_answer": true})", 1, 30, 60, false},
-            TimeCase{"stalls_mid_body_with_timeout", R"({"stall_mid": true})", 1, 30, 60, false},
+            TimeCase{"never_answers_within_timeout", R"({"never_answer": true})", 1, 60, false},
+            TimeCase{"stalls_mid_body_with_timeout", R"({"stall_mid": true})", 1, 60, false},
             TimeCase{"trickles_beyond_timeout",
-                     R"({"body": "abcdefghijklmnopqrstuvwxyz", "trickle": 0.5})", 2, 30, 60, false},
-            // No TimeOut: the default limit ends what the guards let through.
-            TimeCase{"never_answers_default", R"({"never_answer": true})", 0, 30, 1, false},
-            TimeCase{"stalls_mid_body_default", R"({"stall_mid": true})", 0, 30, 1, false},
+                     R"({"body": "abcdefghijklmnopqrstuvwxyz", "trickle": 0.5})", 2, 60, false},
+            // No TimeOut: the default limit ends the request.
+            TimeCase{"silent_within_default", R"({"body": "abcd", "delay": 2.5})", 0, 6, true},
+            TimeCase{"never_answers_default", R"({"never_answer": true})", 0, 1, false},
+            TimeCase{"stalls_mid_body_default", R"({"stall_mid": true})", 0, 1, false},
             TimeCase{"trickles_beyond_default",
-                     R"({"body": "abcdefghijklmnopqrstuvwxyz", "trickle": 0.5})", 0, 30, 2, false},
-            TimeCase{"negative_timeout_default", R"({"never_answer": true})", -5, 30, 1, false}),
+                     R"({"body": "abcdefghijklmnopqrstuvwxyz", "trickle": 0.5})", 0, 2, false},
+            TimeCase{"negative_timeout_default", R"({"never_answer": true})", -5, 1, false}),
         ::testing::Values(Operation::Post, Operation::Download)),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).name) +
@@ -256,7 +310,6 @@ TEST_P(AbortedTransfers, EndAStalledTransferAtOnce) {
     IniHelper::GetInstance()->Settings().timeOut = 0;
     HttpLimits limits;
     limits.defaultTotalSeconds = 600;
-    limits.lowSpeedSeconds = 600;
     SetHttpLimits(limits);
     TransferAbort abort;
     auto call = std::async(std::launch::async, [&] {
@@ -295,14 +348,14 @@ TEST_F(HttpClientTest, AbortedBeforehandSendsNothing) {
     EXPECT_FALSE(m_dir.Exists("a.wav"));
 }
 
-TEST_F(HttpClientTest, ConnectLimitEndsAWaitForAHostThatSwallowsConnections) {
+TEST_F(HttpClientTest, TimeLimitEndsAWaitForAHostThatSwallowsConnections) {
     StalledListener stalled;
     if (!stalled.Ready()) {
         GTEST_SKIP() << "this kernel completes every loopback handshake";
     }
     IniHelper::GetInstance()->Settings().timeOut = 0;
     HttpLimits limits;
-    limits.connectSeconds = 1;
+    limits.defaultTotalSeconds = 1;
     SetHttpLimits(limits);
     const std::string url = "http://127.0.0.1:" + std::to_string(stalled.Port());
     auto post = std::async(std::launch::async, [&] {
@@ -389,8 +442,9 @@ TEST_P(DownloadFailures, LeaveNothingAtTheTarget) {
     FakeWebApi server(behaviour.empty() ? R"({"clips": ")" + clips + "\"}"
                                         : Everywhere(behaviour, clips));
     ASSERT_TRUE(server.Running()) << server.Error();
+    IniHelper::GetInstance()->Settings().timeOut = 0;
     HttpLimits limits;
-    limits.lowSpeedSeconds = 1;
+    limits.defaultTotalSeconds = 1;
     limits.maxBodyBytes = 1000000;
     SetHttpLimits(limits);
     m_dir.Write("Audio/a.wav", "an older copy");

@@ -43,10 +43,6 @@ class WebApiFaults : public ::testing::TestWithParam<Fault> {
 protected:
     void SetUp() override {
         m_savedLimits = GetHttpLimits();
-        HttpLimits limits = m_savedLimits;
-        limits.connectSeconds = 2;
-        limits.lowSpeedSeconds = 1;
-        SetHttpLimits(limits);
         *LoginResult::GetInstance() = LoginResult();
 
         const std::string behaviour =

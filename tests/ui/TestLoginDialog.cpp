@@ -12,6 +12,7 @@
 #include "ui/SkinControls.h"
 #include "ui/WaitDialog.h"
 
+#include <QPointer>
 #include <QStackedWidget>
 
 #include <arpa/inet.h>
@@ -217,6 +218,83 @@ TEST_F(LoginDialogTest, EnterKeyLogsInLikeTheButton) {
     QTest::keyClick(Edit("boss_name"), Qt::Key_Escape);
     EXPECT_TRUE(m_messages.Texts().isEmpty());
     EXPECT_FALSE(m_dialog->IsClosed());
+}
+
+// Takes the first message dialog from the fixture's catcher the moment it is
+// shown, so that a test can act while it is up.
+class FirstMessage : public QObject {
+public:
+    explicit FirstMessage(std::function<void(MsgDialog*)> act) : m_act(std::move(act)) {
+        qApp->installEventFilter(this);
+    }
+    ~FirstMessage() override { qApp->removeEventFilter(this); }
+    bool Seen() const { return m_seen; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* dialog = qobject_cast<MsgDialog*>(watched);
+        if (!m_seen && dialog && event->type() == QEvent::Show) {
+            m_seen = true;
+            dialog->setProperty("_caught", true);
+            QPointer<MsgDialog> guarded(dialog);
+            QTimer::singleShot(0, this, [this, guarded] {
+                if (guarded) {
+                    m_act(guarded);
+                }
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void(MsgDialog*)> m_act;
+    bool m_seen = false;
+};
+
+// A click on the login window while its message is up gives it the keyboard
+// again; neither Enter there nor its login button may start another login
+// (or put up another message) until the message is dismissed.
+TEST_F(LoginDialogTest, EnterWhileAMessageIsUpStartsNoSecondLogin) {
+    struct Case {
+        const char* password;  // nullptr: the form is left empty
+        const char* message;
+    };
+    const Case cases[] = {
+        {nullptr, "门店帐号不能为空"},
+        {"wrong", "密码错误，请重新输入"},
+    };
+    StartApi(kAccounts);
+    for (const Case& c : cases) {
+        Open();
+        if (c.password) {
+            Fill("boss_name", QStringLiteral("boss"));
+            Fill("boss_pass", QString::fromUtf8(c.password));
+            Fill("boss_port", QString::number(FreeLoopbackPort()));
+        }
+        const size_t requestsBefore = LoginRequests();
+        m_messages.Clear();
+        QString shown;
+        FirstMessage first([&](MsgDialog* dialog) {
+            shown = dialog->Text();
+            m_dialog->activateWindow();
+            for (const char* edit : {"boss_name", "boss_pass", "boss_port"}) {
+                QTest::keyClick(Edit(edit), Qt::Key_Return);
+                QTest::keyClick(Edit(edit), Qt::Key_Enter);
+            }
+            ClickLogin();
+            dialog->Close(1);
+        });
+        QTest::keyClick(Edit("boss_name"), Qt::Key_Return);
+        EXPECT_TRUE(first.Seen()) << c.message;
+        EXPECT_EQ(shown, QString::fromUtf8(c.message));
+        EXPECT_TRUE(m_messages.Texts().isEmpty()) << m_messages.Texts().join(u'|').toStdString();
+        EXPECT_EQ(LoginRequests(), requestsBefore + (c.password ? 1 : 0)) << c.message;
+        // Once the message is gone, Enter logs in again.
+        EXPECT_TRUE(m_dialog->isEnabled());
+        QTest::keyClick(Edit("boss_name"), Qt::Key_Return);
+        EXPECT_EQ(m_messages.Texts(), QStringList{QString::fromUtf8(c.message)}) << c.message;
+        SocketHelper::Destroy();
+    }
 }
 
 TEST_F(LoginDialogTest, PortTextIsReadLikeTheStandardWideStoi) {

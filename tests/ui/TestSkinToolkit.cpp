@@ -10,9 +10,13 @@
 
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QVBoxLayout>
 
 #include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -185,25 +189,99 @@ TEST_F(SkinToolkitTest, MessageDialogClosesOnEnterButtonAndCloseButtonOnly) {
     }
 }
 
-TEST_F(SkinToolkitTest, LongMessageIsCutWithAnEllipsisAndTheDialogKeepsItsSize) {
-    const QString longText =
-        QString(QStringLiteral("网络错误，请检查网络连接后重试。")).repeated(6);
-    QString shown;
-    QSize size;
-    QSize expected;
-    WhenShown<MsgDialog>([&](MsgDialog* dialog) {
-        shown = dialog->FindControl<SkinLabel>(QStringLiteral("LabelContext"))->shownText();
-        size = dialog->size();
-        // The layout's 256 x 199 with the shadow (3) or the one-pixel border around it.
-        const int margin = dialog->Composed() ? 3 : 1;
-        expected = QSize(256 + 2 * margin, 199 + 2 * margin);
-        EXPECT_EQ(dialog->Text(), longText);
-        QTest::keyClick(dialog, Qt::Key_Return);
-    });
-    ShowMessage(nullptr, longText);
-    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
-    EXPECT_LT(shown.size(), longText.size());
-    EXPECT_EQ(size, expected);
+// A message is read whole: a long text (a server's expiry notice) wraps and
+// the dialog grows down to show every line, within the screen; a short one
+// keeps the layout's size; only a text taller than the screen is cut.
+TEST_F(SkinToolkitTest, LongMessageWrapsAndTheDialogGrowsWithinTheScreen) {
+    struct Case {
+        const char* name;
+        QString text;
+        bool whole;
+        bool keepsSize;
+    };
+    const QString notice = QStringLiteral("网络错误，请检查网络连接后重试。");
+    const Case cases[] = {
+        {"short", QStringLiteral("端口号不能为空"), true, true},
+        {"expiry_notice",
+         QStringLiteral("您的账号已于2024年3月1日到期，请联系服务商续费后重新登录。"), true, false},
+        {"six_notices", notice.repeated(6), true, false},
+        {"taller_than_the_screen", notice.repeated(600), false, false},
+    };
+    for (const Case& c : cases) {
+        QString shown;
+        QSize size;
+        QSize layoutSize;
+        QRect geometry;
+        QRect screen;
+        bool wraps = false;
+        bool fits = false;
+        WhenShown<MsgDialog>([&](MsgDialog* dialog) {
+            auto* label = dialog->FindControl<SkinLabel>(QStringLiteral("LabelContext"));
+            shown = label->shownText();
+            wraps = label->wordWrap();
+            fits =
+                label->heightForWidth(label->width()) <= label->height() &&
+                dialog->rect().contains(QRect(label->mapTo(dialog, QPoint(0, 0)), label->size()));
+            size = dialog->size();
+            geometry = dialog->frameGeometry();
+            screen = dialog->screen()->availableGeometry();
+            // The layout's 256 x 199 with the shadow (3) or the one-pixel border around it.
+            const int margin = dialog->Composed() ? 3 : 1;
+            layoutSize = QSize(256 + 2 * margin, 199 + 2 * margin);
+            EXPECT_EQ(dialog->Text(), c.text) << c.name;
+            QTest::keyClick(dialog, Qt::Key_Return);
+        });
+        EXPECT_EQ(ShowMessage(nullptr, c.text), 1) << c.name;
+        EXPECT_TRUE(wraps) << c.name;
+        EXPECT_TRUE(screen.contains(geometry)) << c.name << " " << geometry.y() << "+"
+                                               << geometry.height() << " in " << screen.height();
+        EXPECT_EQ(size.width(), layoutSize.width()) << c.name;
+        if (c.keepsSize) {
+            EXPECT_EQ(size, layoutSize) << c.name;
+        } else {
+            EXPECT_GT(size.height(), layoutSize.height()) << c.name;
+        }
+        if (c.whole) {
+            EXPECT_EQ(shown, c.text) << c.name;
+            EXPECT_TRUE(fits) << c.name;
+        } else {
+            EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << c.name;
+            EXPECT_LT(shown.size(), c.text.size()) << c.name;
+        }
+    }
+}
+
+// Every skinned control that takes input is reached with Tab and shows a
+// visible frame of the accent colour while it has the keyboard focus.
+TEST_F(SkinToolkitTest, TabReachesEachControlAndShowsItsFocusFrame) {
+    QWidget host;
+    auto* layout = new QVBoxLayout(&host);
+    auto* edit = new SkinEdit(&host);
+    auto* button = new SkinButton(&host);
+    auto* check = new SkinCheckBox(&host);
+    auto* option = new SkinOption(&host);
+    auto* slider = new SkinSlider(&host);
+    const std::vector<std::pair<const char*, QWidget*>> controls = {
+        {"button", button}, {"check box", check}, {"option", option}, {"slider", slider}};
+    layout->addWidget(edit);
+    for (const auto& [name, control] : controls) {
+        control->setFixedSize(90, 30);
+        layout->addWidget(control);
+    }
+    host.show();
+    host.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+    edit->setFocus();
+    const QColor accent(0x2D, 0x8C, 0xF0);
+    for (const auto& [name, control] : controls) {
+        const QImage before = control->grab().toImage();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_TRUE(control->hasFocus()) << name;
+        const QImage after = control->grab().toImage();
+        // The frame's top edge, away from the rounded corners.
+        EXPECT_EQ(after.pixelColor(control->width() / 2, 0), accent) << name;
+        EXPECT_NE(before.pixelColor(control->width() / 2, 0), accent) << name;
+    }
 }
 
 }  // namespace
