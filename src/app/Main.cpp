@@ -27,7 +27,6 @@
 #include <QPointer>
 
 #include <unistd.h>
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -127,7 +126,7 @@ bool DebugSwitchOn() {
 PlayHelper::Options PlayOptions(IniHelper& ini) {
     PlayHelper::Options options;
     options.shieldOn = [&ini] { return ini.Settings().shield.load(); };
-    options.volume = static_cast<unsigned>(std::clamp(ini.Settings().volume, 0, 100));
+    options.volume = static_cast<unsigned>(IniHelper::ClampVolume(ini.Settings().volume));
     return options;
 }
 

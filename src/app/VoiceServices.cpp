@@ -11,7 +11,6 @@
 #include "link/SocketHelper.h"
 #include "voice/PlayHelper.h"
 
-#include <algorithm>
 
 namespace {
 void LogError(const std::string& line) {
@@ -121,7 +120,7 @@ void VoiceServices::Stop() {
 
 int VoiceServices::Volume() const {
     // A hand-edited file may hold any number; the player works on 0..100.
-    return std::clamp(m_settings.Settings().volume, 0, 100);
+    return IniHelper::ClampVolume(m_settings.Settings().volume);
 }
 
 bool VoiceServices::Shield() const {
@@ -133,7 +132,7 @@ void VoiceServices::SetVolume(int volume, bool save) {
     if (save) {
         m_settings.SetVolume(volume);
     } else {
-        m_settings.Settings().volume = std::clamp(volume, 0, 100);
+        m_settings.Settings().volume = IniHelper::ClampVolume(volume);
     }
     m_player.SetVolume(static_cast<unsigned>(volume));
 }
