@@ -23,6 +23,7 @@ public:
     // (UTF-8, without a trailing '/').
     static void UseFolder(const std::string& folder);
 
-    // Full path of the running executable, UTF-8 in a wide string.
+    // Full path of the running executable, decoded from the file system's
+    // UTF-8 into wide characters.
     virtual std::wstring ExecutablePath() const;
 };

@@ -120,10 +120,6 @@ SocketHelper* SocketHelper::GetInstance() {
     });
 }
 
-SocketHelper* SocketHelper::Peek() {
-    return s_slot.Peek();
-}
-
 void SocketHelper::Destroy() {
     s_slot.Destroy();
 }

@@ -12,7 +12,6 @@ class QSocketNotifier;
 class SocketHelper {
 public:
     static SocketHelper* GetInstance();
-    static SocketHelper* Peek();
     // Shutdown: closes whatever is still open and releases the instance.
     static void Destroy();
 

@@ -5,17 +5,17 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/IniHelper.h"
-#include "app/VoiceServices.h"
+#include "link/CashierMessage.h"
 #include "link/MessageReader.h"
 #include "support/LoopbackPeers.h"
 #include "support/TempProgramDir.h"
-#include "voice/AnnouncementComposer.h"
 
 namespace {
 
@@ -56,27 +56,27 @@ protected:
     }
 
     TempProgramDir m_dir;
-    std::vector<Announcement> m_queued;
-    std::function<void(const Announcement&)> m_onQueue;
-    AnnouncementComposer m_composer{[this](const Announcement& a) {
-        m_queued.push_back(a);
-        if (m_onQueue) {
-            m_onQueue(a);
+    // Every message the reader handed on; `m_onMessage` sees each one first.
+    std::vector<CashierMessage> m_received;
+    std::function<void(const CashierMessage&)> m_onMessage;
+    MessageReader m_reader{[this](const CashierMessage& m) {
+        if (m_onMessage) {
+            m_onMessage(m);
         }
+        m_received.push_back(m);
     }};
-    MessageReader m_reader{
-        [this](const CashierMessage& m) { VoiceServices::Compose(m_composer, m); }};
     int m_ours = -1;
     int m_cashier = -1;
 };
 
 TEST_F(MessageReaderTest, RepliesBeforeComposing) {
     std::string seenByCashier;
-    m_onQueue = [&](const Announcement&) { seenByCashier = Replies(); };
+    m_onMessage = [&](const CashierMessage&) { seenByCashier = Replies(); };
     Send("12,101");
     EXPECT_TRUE(m_reader.OnSocketRead(m_ours));
     EXPECT_EQ(seenByCashier, "OK");
-    EXPECT_EQ(m_queued.size(), 1u);
+    const CashierMessage waiter12{CashierMessage::Form::Comma, "12", "", "101"};
+    EXPECT_EQ(m_received, std::vector<CashierMessage>{waiter12});
 }
 
 class PeerGoneTest : public MessageReaderTest, public testing::WithParamInterface<bool> {};
@@ -98,12 +98,12 @@ TEST_F(MessageReaderTest, WokenWithoutDataKeepsTheConnection) {
 }
 
 TEST_F(MessageReaderTest, FailureWhileComposingIsLoggedAndTheConnectionKept) {
-    m_onQueue = [](const Announcement&) { throw std::runtime_error("out of luck"); };
+    m_onMessage = [](const CashierMessage&) { throw std::runtime_error("out of luck"); };
     Send("12,101");
     EXPECT_TRUE(m_reader.OnSocketRead(m_ours));
     EXPECT_EQ(Replies(), "OK");
     EXPECT_TRUE(LogHas("ERROR  :发生异常 MainFrame::OnSocketRead"));
-    m_onQueue = nullptr;
+    m_onMessage = nullptr;
     Send("12,101");
     EXPECT_TRUE(m_reader.OnSocketRead(m_ours));
     EXPECT_EQ(Replies(), "OK");

@@ -6,6 +6,7 @@
 #include "app/IniHelper.h"
 #include "app/LogHelper.h"
 #include "app/ModuleDir.h"
+#include "app/Socket.h"
 #include "app/VoiceServices.h"
 #include "link/SocketHelper.h"
 #include "ui/LoginDialog.h"
@@ -77,7 +78,8 @@ bool SaveOver(QWidget* owner, QWidget* dialog, const QString& folder, const char
 
 // A loopback port that was free a moment ago.
 int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const Socket probe = Socket::Open(AF_INET, SOCK_STREAM, 0);
+    const int fd = probe.Fd();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -86,9 +88,6 @@ int FreePort() {
     if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
         port = ntohs(address.sin_port);
-    }
-    if (fd >= 0) {
-        close(fd);
     }
     return port;
 }
