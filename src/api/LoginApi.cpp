@@ -35,7 +35,8 @@ bool ParseJson(const std::string& text, Json::Value& root) {
 }  // namespace
 
 bool RequestLogin(int type, std::string& message, const std::string& userName,
-                  const std::string& password, const std::string& staff, const std::string& port) {
+                  const std::string& password, const std::string& staff, const std::string& port,
+                  TransferAbort* abort) {
     if (userName.empty()) {
         message = "网吧帐号不能为空.";
         return false;
@@ -75,7 +76,7 @@ bool RequestLogin(int type, std::string& message, const std::string& userName,
     LogHelper::GetInstance()->Debug(bodyForLog);
 
     std::string answer;
-    if (!HttpPost(url, body, answer, bodyForLog)) {
+    if (!HttpPost(url, body, answer, bodyForLog, abort)) {
         message = kNetworkError;
         return false;
     }

@@ -25,6 +25,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QSocketNotifier>
 
 #include <unistd.h>
 #include <cerrno>
@@ -32,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -72,18 +74,35 @@ void EnterProgramDir() {
     }
 }
 
-// Which window a quit signal closes: whichever is open.
+// Which window a quit signal closes, and a second start brings to the front:
+// whichever is open.
 struct OpenWindows {
     QPointer<LoginDialog> login;
     QPointer<MainFrame> frame;
     bool quitRequested = false;
 
+    // Each window closes what runs over it (a message, the wait dialog's
+    // request, the settings window) first.
     void Quit() {
         quitRequested = true;
         if (frame) {
             frame->OnMenuExit();
         } else if (login) {
             login->RequestQuit();
+        }
+    }
+
+    // The window may be hidden in a tray that has gone since, or minimised
+    // with none to begin with: a second start is the way back to it.
+    void Show() {
+        if (frame && !frame->IsClosed()) {
+            LogHelper::GetInstance()->Info("Started again: showing the main window.");
+            frame->OnMenuShow();
+        } else if (login && !login->IsClosed()) {
+            LogHelper::GetInstance()->Info("Started again: showing the login window.");
+            login->showNormal();
+            login->raise();
+            login->activateWindow();
         }
     }
 };
@@ -209,6 +228,17 @@ int main(int argc, char* argv[]) {
         status = 1;
     } else {
         QuitSignals quitSignals([&windows] { windows.Quit(); });
+        // Notices of later starts, taken on the main loop for as long as the
+        // windows live (the name itself is held until the process ends).
+        std::unique_ptr<QSocketNotifier> starts;
+        if (instance.NoticeFd() >= 0) {
+            starts = std::make_unique<QSocketNotifier>(instance.NoticeFd(), QSocketNotifier::Read);
+            QObject::connect(starts.get(), &QSocketNotifier::activated, [&instance, &windows] {
+                if (instance.TakeNotices()) {
+                    windows.Show();
+                }
+            });
+        }
         if (RunLogin(windows, *socket) == 1 && !windows.quitRequested) {
             if (PlayHelper* player = PlayHelper::GetInstance(PlayOptions(*ini))) {
                 VoiceServices services(*ini, *login, *socket, *player);

@@ -2,6 +2,7 @@
 #include "ui/WindowHelpers.h"
 
 #include "api/LoginApi.h"
+#include "api/TransferAbort.h"
 #include "app/AltSignalStack.h"
 #include "app/Helpers.h"
 #include "app/LogHelper.h"
@@ -22,7 +23,8 @@
 #include <system_error>
 #include <thread>
 
-LoginDialog::LoginDialog(SocketHelper& socket) : m_socket(socket) {}
+LoginDialog::LoginDialog(SocketHelper& socket)
+    : m_socket(socket), m_abort(std::make_unique<TransferAbort>()) {}
 LoginDialog::~LoginDialog() = default;
 
 int LoginDialog::ReadPort(const std::wstring& text) {
@@ -110,6 +112,9 @@ bool LoginDialog::AllowSystemClose() const {
 
 void LoginDialog::RequestQuit() {
     m_quitRequested = true;
+    // A server that never answers would hold the quit for its whole time limit.
+    m_abort->Abort();
+    CloseOpenMessages();
     if (!m_busy) {
         Close(2);
     }
@@ -185,7 +190,7 @@ void LoginDialog::StaffLogin() {
 }
 
 void LoginDialog::TryAutoLogin() {
-    if (m_busy || IsClosed()) {
+    if (m_busy || IsClosed() || m_quitRequested) {
         return;
     }
     try {
@@ -206,14 +211,14 @@ void LoginDialog::TryAutoLogin() {
     }
 }
 
-void LoginDialog::RunJob(LoginJob& job, WaitDialog* wait) {
+void LoginDialog::RunJob(LoginJob& job, WaitDialog* wait, TransferAbort* abort) {
     const AltSignalStack signalStack;
     pthread_setname_np(pthread_self(), "voice-login");
     int result = kRequestFailed;
     try {
         std::string answer;
         if (!RequestLogin(job.loginType, answer, job.userName, job.password, job.staffAccount,
-                          job.port)) {
+                          job.port, abort)) {
             job.message = answer;
         } else if (!ParseLogin(job.message, answer)) {
             result = kRefused;
@@ -250,7 +255,7 @@ void LoginDialog::StartLogin(const std::string& userName, const std::string& pas
         wait.CenterWindow();
         std::thread worker;
         try {
-            worker = std::thread(&LoginDialog::RunJob, std::ref(job), &wait);
+            worker = std::thread(&LoginDialog::RunJob, std::ref(job), &wait, m_abort.get());
         } catch (const std::system_error&) {
             // Without a worker nothing would ever close the wait dialog.
             LogError("登录线程启动失败。");

@@ -2,9 +2,11 @@
 
 #include "ui/WindowImplBase.h"
 
+#include <memory>
 #include <string>
 
 class QStackedWidget;
+class TransferAbort;
 class SkinButton;
 class SkinEdit;
 class SkinLabel;
@@ -41,8 +43,9 @@ public:
 
     void Login();
     void TryAutoLogin();
-    // Leaves the window with code 2 (signals, program exit), after a running
-    // login attempt has finished if there is one.
+    // Leaves the window with code 2 (signals, program exit): a running login
+    // request is aborted and the window closes once its worker has reported;
+    // a message shown over the window is closed too.
     void RequestQuit();
     // The wait dialog of the running attempt, or nullptr.
     WaitDialog* CurrentWaitDialog() const { return m_wait; }
@@ -68,7 +71,7 @@ private:
     bool ReservePort(int port);
     void StartLogin(const std::string& userName, const std::string& password,
                     const std::string& port, int loginType, const std::string& staffAccount);
-    static void RunJob(LoginJob& job, WaitDialog* wait);
+    static void RunJob(LoginJob& job, WaitDialog* wait, TransferAbort* abort);
 
     SocketHelper& m_socket;
     SkinLabel* m_logo = nullptr;
@@ -85,6 +88,8 @@ private:
     SkinEdit* m_staffPort = nullptr;
     SkinButton* m_loginBtn = nullptr;
     WaitDialog* m_wait = nullptr;
+    // Ends the login request at a quit; stays aborted, as no login follows a quit.
+    std::unique_ptr<TransferAbort> m_abort;
     bool m_busy = false;
     bool m_quitRequested = false;
 };

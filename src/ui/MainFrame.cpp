@@ -11,11 +11,13 @@
 #include "ui/SkinControls.h"
 #include "ui/TrayMenuPlacement.h"
 
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QMenu>
 #include <QSignalBlocker>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 MainFrame::MainFrame(VoiceServices& services, const LoginResult& login)
     : m_services(services), m_login(login) {
@@ -57,6 +59,7 @@ void MainFrame::InitWindow() {
         if (m_shield) {
             m_shield->setChecked(m_services.Shield());
         }
+        AddExitButton();
         CreateTray();
     } catch (...) {
         LogError("异常发生  MainFrame::InitWindow");
@@ -86,15 +89,11 @@ void MainFrame::CreateTray() {
         QMetaObject::invokeMethod(
             this, [this, name] { OnMenuClick(name); }, Qt::QueuedConnection);
     });
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        return;
-    }
+    // Made whether or not a tray is there: a panel may start after the
+    // program, or come back after a restart.
     m_tray = new QSystemTrayIcon(this);
     m_tray->setIcon(QIcon(SkinArchive::Instance().Pixmap(QStringLiteral("UI\\logo_qb.png"))));
     m_tray->setToolTip(QStringLiteral("Tallix语音端"));
-    if (DesktopPlacesTrayMenus()) {
-        m_tray->setContextMenu(m_menu);
-    }
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 // A menu handed to the icon is the desktop's to open.
@@ -102,7 +101,46 @@ void MainFrame::CreateTray() {
                     OnShowMenu();
                 }
             });
-    m_tray->show();
+    // The toolkit tells nobody when a tray appears: a slow look is cheap.
+    m_trayPoll = new QTimer(this);
+    m_trayPoll->setInterval(2000);
+    connect(m_trayPoll, &QTimer::timeout, this, [this] { UpdateTray(); });
+    m_trayPoll->start();
+    UpdateTray();
+}
+
+void MainFrame::AddExitButton() {
+    auto* minButton = FindControl<SkinButton>(QStringLiteral("minbtn"));
+    QWidget* bar = minButton ? minButton->parentWidget() : nullptr;
+    auto* layout = bar ? qobject_cast<QBoxLayout*>(bar->layout()) : nullptr;
+    if (!layout) {
+        return;
+    }
+    m_exitBtn = new SkinButton(bar);
+    m_exitBtn->setObjectName(QStringLiteral("exitbtn"));
+    m_exitBtn->setFixedSize(minButton->minimumSize());
+    m_exitBtn->setToolTip(QStringLiteral("退出"));
+    m_exitBtn->setProperty("normalImage", QStringLiteral("UI\\closebtn_normal.png"));
+    m_exitBtn->setProperty("hotImage", QStringLiteral("UI\\closebtn_hover.png"));
+    m_exitBtn->setProperty("pushedImage", QStringLiteral("UI\\closebtn_push.png"));
+    m_exitBtn->setCursor(minButton->cursor());
+    m_exitBtn->setFocusPolicy(minButton->focusPolicy());
+    layout->insertWidget(layout->indexOf(minButton) + 1, m_exitBtn);
+    m_exitBtn->hide();
+    HookControls(m_exitBtn);
+}
+
+bool MainFrame::UpdateTray() {
+    const bool available = m_tray && QSystemTrayIcon::isSystemTrayAvailable();
+    if (available && !m_tray->isVisible()) {
+        // Who opens the menu depends on the kind of tray that has come.
+        m_tray->setContextMenu(DesktopPlacesTrayMenus() ? m_menu : nullptr);
+        m_tray->show();
+    }
+    if (m_exitBtn) {
+        m_exitBtn->setVisible(!available);
+    }
+    return available;
 }
 
 void MainFrame::Notify(const TNotify& msg) {
@@ -128,10 +166,12 @@ void MainFrame::OnClick(const TNotify& msg) {
             OnShieldChange();
         } else if (msg.sender == m_setBtn) {
             OnSetting();
+        } else if (msg.sender == m_exitBtn) {
+            OnMenuExit();
         } else if (IsName(msg.sender, "minbtn")) {
             // Into the tray; without one the window could not come back, so
-            // it only minimises.
-            if (m_tray && m_tray->isVisible()) {
+            // it only minimises. Asked at each press: trays come and go.
+            if (UpdateTray()) {
                 hide();
             } else {
                 showMinimized();
@@ -246,6 +286,8 @@ void MainFrame::OnMenuShow() {
 
 void MainFrame::OnMenuExit() {
     try {
+        // A message's own loop would keep this window's loop from ending.
+        CloseOpenMessages();
         // The settings window has no owner and would outlive the loop it runs in.
         if (m_setDialog) {
             m_setDialog->Close(0);
@@ -276,6 +318,9 @@ void MainFrame::closeEvent(QCloseEvent* event) {
         // However the window goes, an open settings window goes with it.
         if (m_setDialog) {
             m_setDialog->Close(0);
+        }
+        if (m_trayPoll) {
+            m_trayPoll->stop();
         }
         if (m_tray) {
             m_tray->hide();

@@ -7,6 +7,7 @@
 
 class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 class SkinButton;
 class SkinCheckBox;
 class SkinLabel;
@@ -19,7 +20,8 @@ class LoginResult;
 // the settings button, the tray icon. It shows what the voice services report
 // and forwards the user's volume and shield to them; their owner starts and
 // stops them. Closing it ends the program.
-// Close codes: 1 the user left (tray "退出", logout), 2 listening failed.
+// Close codes: 1 the user left (tray "退出", the window's own exit button
+// while no tray is there, logout), 2 listening failed.
 class MainFrame : public WindowImplBase {
     Q_OBJECT
 public:
@@ -41,7 +43,11 @@ public:
 
     // For the shell and tests: the tray menu and the settings window while open.
     QMenu* TrayMenu() const { return m_menu; }
+    // Made always; shown while the desktop has a tray.
     QSystemTrayIcon* Tray() const { return m_tray; }
+    // Whether a tray is there now, the icon shown in it; also shows the icon
+    // of a tray that has appeared since the last look.
+    bool UpdateTray();
     SetDialog* OpenSetDialog() const { return m_setDialog; }
     bool ServicesStarted() const;
 
@@ -58,6 +64,7 @@ private:
     void OnSetting();
     void OnShowMenu();
     void CreateTray();
+    void AddExitButton();
 
     SkinLabel* m_logo = nullptr;
     QLabel* m_title = nullptr;
@@ -73,5 +80,9 @@ private:
 
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_menu = nullptr;
+    QTimer* m_trayPoll = nullptr;
+    // Beside "minbtn" while no tray is there: the way out that keeps the
+    // automatic login, which the tray's "退出" offers otherwise.
+    SkinButton* m_exitBtn = nullptr;
     QPointer<SetDialog> m_setDialog;
 };

@@ -2,6 +2,7 @@
 
 #include "ui/SkinControls.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLayout>
@@ -107,4 +108,12 @@ int ShowMessage(QWidget* parent, const QString& text) {
     dialog->CenterWindow();
     dialog->KeepOnScreen();
     return dialog->ShowModal();
+}
+
+void CloseOpenMessages() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<MsgDialog*>(widget); dialog && !dialog->IsClosed()) {
+            dialog->Close(0);
+        }
+    }
 }

@@ -41,3 +41,7 @@ private:
 // Shows `text` modally over `parent` (which takes no input meanwhile) and
 // returns the close code: 1 after the button, the close button or Enter.
 int ShowMessage(QWidget* parent, const QString& text);
+// Closes every message dialog still open, with code 0: a quit must not wait
+// for someone to acknowledge a message, whose own loop would keep the windows
+// under it (and the program) alive.
+void CloseOpenMessages();

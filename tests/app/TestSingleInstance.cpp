@@ -87,8 +87,8 @@ TEST(SingleInstanceTest, NoticeReachesTheRunningCopy) {
     ::close(running);
 }
 
-// The running copy never takes the notices off its queue; later copies must
-// still end at once instead of waiting for room.
+// A running copy whose main thread is busy takes no notices off its queue;
+// later copies must still end at once instead of waiting for room.
 TEST(SingleInstanceTest, NoticeNeverWaitsForARunningCopyThatDoesNotListen) {
     const std::string name = TestName("full");
     SingleInstance running(name);
@@ -99,6 +99,47 @@ TEST(SingleInstanceTest, NoticeNeverWaitsForARunningCopyThatDoesNotListen) {
         }
     });
     EXPECT_EQ(notices.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    // Once it looks again, the queue is taken off in one go.
+    EXPECT_TRUE(running.TakeNotices());
+    EXPECT_FALSE(running.TakeNotices());
+}
+
+// The running copy acts on the notice only: a stranger's connection that says
+// something else, or nothing, shows no window.
+TEST(SingleInstanceTest, RunningCopyTakesTheNoticeAndNothingElse) {
+    const std::string name = TestName("take");
+    SingleInstance running(name);
+    ASSERT_TRUE(running.Acquire());
+    ASSERT_GE(running.NoticeFd(), 0);
+    EXPECT_FALSE(running.TakeNotices());
+
+    SingleInstance(name).NotifyRunning();
+    EXPECT_TRUE(running.TakeNotices());
+    EXPECT_FALSE(running.TakeNotices());
+
+    for (const std::string said : {"", "9999"}) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name.data(), name.size());
+        const auto length =
+            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+        ASSERT_EQ(::send(fd, said.data(), said.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(said.size()));
+        ::close(fd);
+        EXPECT_FALSE(running.TakeNotices()) << "said \"" << said << '"';
+    }
+}
+
+TEST(SingleInstanceTest, OnlyTheHolderWatchesForNotices) {
+    const std::string name = TestName("holder");
+    SingleInstance running(name);
+    ASSERT_TRUE(running.Acquire());
+    SingleInstance second(name);
+    EXPECT_FALSE(second.Acquire());
+    EXPECT_EQ(second.NoticeFd(), -1);
+    EXPECT_FALSE(second.TakeNotices());
 }
 
 TEST(SingleInstanceTest, ProgramUsesTheNameQbntVoice) {

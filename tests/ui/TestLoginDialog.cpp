@@ -453,6 +453,25 @@ TEST_F(LoginDialogTest, SavedLoginRunsByItselfBehindAWaitDialogThatKeysCannotClo
     EXPECT_EQ(Edit("boss_name")->text(), QString());
 }
 
+// A quit (a signal, the program's exit) while the server takes the login and
+// never answers, with ten minutes allowed: the request is aborted, the window
+// closes with 2, and no message is left for nobody.
+TEST_F(LoginDialogTest, QuitAbortsALoginTheServerNeverAnswers) {
+    StartApi(R"({"responses": {"/api/index/voiceLogin": {"never_answer": true}}})");
+    m_dir.Write("Setting.ini", m_dir.Read("Setting.ini") + "TimeOut=600\n");
+    ASSERT_TRUE(SaveLoginRecord(0, true, "boss", "secret", "", std::to_string(FreeLoopbackPort())));
+    Open();
+    bool requestWaited = false;
+    WhenShown<WaitDialog>([&](WaitDialog*) {
+        requestWaited = PumpUntil([&] { return LoginRequests() == 1; });
+        m_dialog->RequestQuit();
+    });
+    EXPECT_EQ(m_dialog->ShowModal(), 2);
+    EXPECT_TRUE(requestWaited);
+    EXPECT_EQ(m_messages.Texts(), QStringList());
+    EXPECT_EQ(m_dialog->CurrentWaitDialog(), nullptr);
+}
+
 TEST_F(LoginDialogTest, IncompleteOrDisabledSavedLoginWaitsForTheUser) {
     struct Case {
         int type;

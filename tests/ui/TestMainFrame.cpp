@@ -19,6 +19,7 @@
 
 #include <QMenu>
 #include <QMouseEvent>
+#include <QSystemTrayIcon>
 #include <QWheelEvent>
 
 #include <cstdlib>
@@ -316,6 +317,36 @@ TEST_F(MainFrameTest, ExitButtonClearsTheAutomaticLoginAndEndsTheProgram) {
     ASSERT_TRUE(ReadLoginRecord(record));
     EXPECT_FALSE(record.autoLogin);
     EXPECT_EQ(record.loginName, "boss");
+}
+
+// Offscreen has no tray: the icon waits unshown, the – button only minimises,
+// and the window's own exit button, there only now, ends the program without
+// logging out.
+TEST_F(MainFrameTest, WithoutATrayTheWindowOffersAnExitThatKeepsTheAutomaticLogin) {
+    ASSERT_TRUE(SaveLoginRecord(0, true, "boss", "secret", "", std::to_string(m_port)));
+    Open();
+    bool iconHidden = false;
+    bool exitOffered = false;
+    bool minimisedStillShown = false;
+    WhenShown<MainFrame>([&](MainFrame* frame) {
+        ASSERT_NE(frame->Tray(), nullptr);
+        iconHidden = !frame->Tray()->isVisible();
+        auto* exit = frame->FindControl<SkinButton>(QStringLiteral("exitbtn"));
+        ASSERT_NE(exit, nullptr);
+        exitOffered = exit->isVisible();
+        QTest::mouseClick(frame->FindControl<SkinButton>(QStringLiteral("minbtn")), Qt::LeftButton);
+        minimisedStillShown = frame->isVisible();
+        frame->showNormal();
+        QTest::mouseClick(exit, Qt::LeftButton);
+    });
+    EXPECT_EQ(m_frame->ShowModal(), 1);
+    m_services->Stop();
+    EXPECT_TRUE(iconHidden);
+    EXPECT_TRUE(exitOffered);
+    EXPECT_TRUE(minimisedStillShown);
+    LoginRecord record;
+    ASSERT_TRUE(ReadLoginRecord(record));
+    EXPECT_TRUE(record.autoLogin);
 }
 
 TEST_F(MainFrameTest, TrayExitWhileTheSettingsWindowIsOpenClosesBoth) {

@@ -63,8 +63,8 @@ protected:
         WaitFor([] { return s_dir->Read("bus.address").find('\n') != std::string::npos; });
         const std::string address = s_dir->Read("bus.address");
         setenv("DBUS_SESSION_BUS_ADDRESS", address.substr(0, address.find('\n')).c_str(), 1);
-        s_watcher->Start({kWatcher}, {{}, "", s_dir->File("watcher.out"), ""});
-        WaitFor([] { return s_dir->Read("watcher.out").find("ready") != std::string::npos; });
+        StartWatcher();
+        WaitFor(WatcherReady);
     }
     static void TearDownTestSuite() {
         delete s_watcher;
@@ -117,6 +117,15 @@ protected:
         return answer == "()\n";
     }
 
+    // The desktop's panel starting (again), its items listed afresh.
+    static void StartWatcher() {
+        std::remove(s_dir->File("watcher.out").c_str());
+        s_watcher->Start({kWatcher}, {{}, "", s_dir->File("watcher.out"), ""});
+    }
+    static bool WatcherReady() {
+        return s_dir->Read("watcher.out").find("ready") != std::string::npos;
+    }
+
     static TempProgramDir* s_dir;
     static SpawnedProcess* s_bus;
     static SpawnedProcess* s_watcher;
@@ -138,7 +147,8 @@ TEST_F(StatusNotifierTrayTest, MenuIsHandedToTheIconAndBothEntriesWorkThroughThe
     MainFrame frame(services, *LoginResult::GetInstance());
     frame.Create(nullptr, QStringLiteral("Tallix语音端"));
     ASSERT_TRUE(services.Start());
-    ASSERT_NE(frame.Tray(), nullptr) << "a StatusNotifier tray is there";
+    ASSERT_NE(frame.Tray(), nullptr);
+    EXPECT_TRUE(frame.Tray()->isVisible()) << "a StatusNotifier tray is there";
     EXPECT_EQ(frame.Tray()->contextMenu(), frame.TrayMenu());
 
     bool hidden = false;
@@ -156,6 +166,64 @@ TEST_F(StatusNotifierTrayTest, MenuIsHandedToTheIconAndBothEntriesWorkThroughThe
     EXPECT_EQ(frame.ShowModal(), 1);
     EXPECT_TRUE(hidden);
     EXPECT_TRUE(shownAgain);
+}
+
+// A panel that starts after the window opened (or restarts): until it is
+// there the – button only minimises and the window offers its own exit;
+// then the icon shows in it, the – button hides into it and its "退出" ends
+// the program. The toolkit picks its kind of tray once, at its first look,
+// which here is while the panel of the session was still up.
+TEST_F(StatusNotifierTrayTest, TrayThatAppearsAfterTheWindowGetsTheIcon) {
+    ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
+    FakeWebApi api("{}");
+    ASSERT_TRUE(api.Running()) << api.Error();
+    IniHelper::Destroy();
+    s_dir->Write("Setting.ini", "[WebSetting]\nUrl=" + api.BaseUrl() + "\n");
+    std::wstring error;
+    ASSERT_TRUE(SocketHelper::GetInstance()->BindPort(FreeLoopbackPort(), error));
+    s_watcher->Stop();
+    ASSERT_TRUE(PumpUntil([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
+
+    VoiceServices services(*IniHelper::GetInstance(), *LoginResult::GetInstance(),
+                           *SocketHelper::GetInstance(), *PlayHelper::GetInstance({}));
+    MainFrame frame(services, *LoginResult::GetInstance());
+    frame.Create(nullptr, QStringLiteral("Tallix语音端"));
+    ASSERT_TRUE(services.Start());
+    bool iconWaited = false;
+    bool exitOfferedWithoutTray = false;
+    bool minimisedStillShown = false;
+    bool iconShown = false;
+    bool exitGoneWithTray = false;
+    bool hidden = false;
+    WhenShown<MainFrame>([&](MainFrame* shown) {
+        auto* exit = shown->FindControl<SkinButton>(QStringLiteral("exitbtn"));
+        ASSERT_NE(exit, nullptr);
+        iconWaited = !shown->Tray()->isVisible();
+        exitOfferedWithoutTray = exit->isVisible();
+        QTest::mouseClick(shown->FindControl<SkinButton>(QStringLiteral("minbtn")), Qt::LeftButton);
+        minimisedStillShown = shown->isVisible();
+        shown->showNormal();
+
+        StartWatcher();
+        ASSERT_TRUE(PumpUntil([] { return !Item().empty(); }, 15000))
+            << "the icon never registered with the panel that came";
+        iconShown = shown->Tray()->isVisible();
+        exitGoneWithTray = PumpUntil([exit] { return !exit->isVisible(); }, 10000);
+        QTest::mouseClick(shown->FindControl<SkinButton>(QStringLiteral("minbtn")), Qt::LeftButton);
+        hidden = !shown->isVisible();
+        ASSERT_TRUE(Choose(Item(), QStringLiteral("退出")));
+    });
+    GuardOpenWindow(&frame, "the main window");
+    EXPECT_EQ(frame.ShowModal(), 1);
+    if (!WatcherReady()) {
+        StartWatcher();  // the other tests want their panel
+    }
+    EXPECT_TRUE(iconWaited);
+    EXPECT_TRUE(exitOfferedWithoutTray);
+    EXPECT_TRUE(minimisedStillShown);
+    EXPECT_TRUE(iconShown);
+    EXPECT_TRUE(exitGoneWithTray);
+    EXPECT_TRUE(hidden);
 }
 
 }  // namespace
