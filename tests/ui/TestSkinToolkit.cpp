@@ -271,6 +271,11 @@ TEST_F(SkinToolkitTest, TabReachesEachControlAndShowsItsFocusFrame) {
     host.show();
     host.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+    if (!host.isActiveWindow()) {
+        // Wayland leaves activation to the compositor, which does not give it
+        // to a test's window; the other desktops check the frame.
+        GTEST_SKIP() << "this desktop does not let a window take the keyboard";
+    }
     edit->setFocus();
     const QColor accent(0x2D, 0x8C, 0xF0);
     for (const auto& [name, control] : controls) {
