@@ -11,6 +11,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -49,6 +50,7 @@ protected:
 
     void TearDown() override {
         ShieldOthers(true);
+        PulseSessions::Install(nullptr);  // a test that stopped half-way left its own
         // Killed: paplay drains its stream for seconds when asked to end.
         for (SpawnedProcess& app : m_apps) {
             app.Stop(SIGKILL);
@@ -175,20 +177,30 @@ TEST_P(OthersComeBackTest, EveryStreamAndTheRememberedLevelComeBack) {
     EXPECT_TRUE(Near(WaitForLevel(laterSong), 0.5));
 }
 
-// The real server, except that the first listing ends a stream right after
-// listing it: the restore then sets the level of a stream that has gone.
+// The real server, except that the first listing after Arm ends a stream
+// right after listing it: the restore then sets the level of a stream that
+// has gone. Installed before the lowering, as the stream watch's thread uses it.
 class EndsAStreamAfterListing : public PulseSessions {
 public:
-    explicit EndsAStreamAfterListing(std::function<void()> end) : m_end(std::move(end)) {}
+    void Arm(std::function<void()> end) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_end = std::move(end);
+    }
     bool List(std::vector<PulseStream>& streams) override {
         const bool listed = PulseSessions::List(streams);
-        if (listed && m_end) {
-            std::exchange(m_end, nullptr)();
+        std::function<void()> end;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            end = std::exchange(m_end, nullptr);
+        }
+        if (listed && end) {
+            end();
         }
         return listed;
     }
 
 private:
+    std::mutex m_mutex;
     std::function<void()> m_end;
 };
 
@@ -206,6 +218,9 @@ TEST_P(OthersComeBackTest, StreamsThatEndDuringTheRunLeaveTheirProgramsLevelBehi
     SpawnedProcess& chat = StartApp("Chat", 0.7);
     ASSERT_FALSE(WaitForLevel(chat).empty());
 
+    auto sessions = std::make_unique<EndsAStreamAfterListing>();
+    EndsAStreamAfterListing* endsAStream = sessions.get();
+    PulseSessions::Install(std::move(sessions));
     ShieldOthers(false);
     ASSERT_TRUE(Near(WaitForLevel(song, 0.0), 0.0));
     for (int i = 0; i < 3; ++i) {
@@ -223,11 +238,12 @@ TEST_P(OthersComeBackTest, StreamsThatEndDuringTheRunLeaveTheirProgramsLevelBehi
     ASSERT_TRUE(gone(song));
 
     bool ended = false;
-    PulseSessions::Install(std::make_unique<EndsAStreamAfterListing>([&] {
+    endsAStream->Arm([&] {
         chat.Stop(SIGKILL);
         ended = gone(chat);
-    }));
+    });
     ShieldOthers(true);
+    // The restore ended the stream watch: nothing else uses the instance now.
     PulseSessions::Install(nullptr);
     ASSERT_TRUE(ended);
     EXPECT_FALSE(m_dir.Exists("ShieldLevels.txt")) << "nothing left to try again";
