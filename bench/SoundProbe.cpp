@@ -384,8 +384,6 @@ void Road(QCoreApplication& app, Recorder& recorder, int count, bool wake) {
     }
     PlayThread playThread(*play);
     playThread.Start();
-    if (!wake)
-        play->SetWakeHook(nullptr);  // the pass alone, as before the wake-up
 
     Stats road, toQueue, toPlay, toSound;
     int missed = 0;

@@ -1,19 +1,32 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "voice/Announcement.h"
+#include "voice/OthersMuting.h"
 
 class AudioPlayer;
 
 // The one wrapper around the audio player: holds the play queue and speaks its
 // announcements clip after clip.
+//
+// One owner: the play thread (RunPlayLoop, started by PlayThread) owns the
+// player, the run (the announcement being spoken, the muting state) and the
+// other-audio muting. The window thread (Enqueue, SetVolume) and the player's
+// own thread (a clip's end) only post to it under the one lock, queueMutex;
+// the play thread sleeps until something is posted or a retry of its own is
+// due, and does nothing while the program is idle.
 class PlayHelper {
 public:
     // Makes a player; nullptr, with the reason when there is one, when none
@@ -24,25 +37,19 @@ public:
         PlayerFactory makePlayer;        // empty: the real player on the audio device
         std::function<bool()> shieldOn;  // the user's switch, read as each run starts; empty: off
         unsigned volume = 100;           // 0..100
+        std::unique_ptr<OthersMuting> muting;  // empty: the real one (ShieldOthers)
     };
 
     // The program's one wrapper, made by the first call with `options`; nullptr
     // when that failed (logged).
     static PlayHelper* GetInstance(Options options);
-    // Shutdown: restores other programs' audio if lowered, closes and releases
-    // the player; what is still queued is dropped. The play thread must have
-    // been stopped first.
+    // Shutdown: restores other programs' audio, closes and releases the
+    // player; what is still queued is dropped (logged). The play thread must
+    // have been stopped first.
     static void Destroy();
 
     explicit PlayHelper(Options options);
     ~PlayHelper();
-
-    // The play thread's owner hands a hook that wakes it. It is called with
-    // none of the wrapper's locks held when the thread has work: an
-    // announcement was queued, or the player went idle (a run ended, a clip
-    // did not start). Once SetWakeHook returns, the old hook is not running.
-    using WakeHook = std::function<void()>;
-    void SetWakeHook(WakeHook hook);
 
     // The queue holds at most this many clips (an announcement without clips
     // counts as one). A real backlog is a handful of announcements of about
@@ -52,75 +59,109 @@ public:
     // port cannot grow memory past it.
     static constexpr size_t kMaxQueuedClips = 20000;
 
+    // A lost audio device is tried again at once, then after these pauses,
+    // doubling: soon enough that a restarted server is used within a second
+    // or two, rare enough that a long outage costs nothing.
+    static constexpr std::chrono::milliseconds kFirstRetry{500};
+    static constexpr std::chrono::milliseconds kLongestRetry{5000};
+
     // Appends a copy at the back of the queue (window thread) and wakes the
     // play thread; false when it would not fit under kMaxQueuedClips and was
-    // dropped. The first drop of a
-    // burst writes one error line; the first announcement that arrives once
-    // the queue has drained to half the bound ends the burst, with one
-    // information line counting what was dropped.
+    // dropped. The first drop of a burst writes one error line; the first
+    // announcement that arrives once the queue has drained to half the bound
+    // ends the burst, with one information line counting what was dropped.
     bool Enqueue(const Announcement& announcement);
-    // One step of the play sequence (play thread). A run about to start
-    // without a working player first tries a new one, so that an audio server
-    // that comes up, or back, later is used from the next announcement on.
-    void Advance();
     // False above 100 or without a player; a player made later gets the level.
+    // The play thread applies it at once.
     bool SetVolume(unsigned volume);
 
+    // A clip is playing.
     bool IsBusy() const { return m_busy.load(); }
-    // Nothing queued and no run under way; waits for a step in progress.
+    // Nothing queued and no run under way.
     bool IsIdle();
     // Number of waiting announcements (takes the queue's lock).
     size_t QueueLength();
+    // How often the play thread woke up since it was made: it counts every
+    // pass of its loop, so a test can see that idle means asleep.
+    uint64_t PlayLoopPasses() const { return m_passes.load(); }
+
+    // For PlayThread: arms the loop (before its thread starts), runs it on
+    // the calling thread until QuitPlayLoop, and ends it from any thread.
+    void PlayLoopStarting();
+    void RunPlayLoop();
+    void QuitPlayLoop();
 
     PlayHelper(const PlayHelper&) = delete;
     PlayHelper& operator=(const PlayHelper&) = delete;
 
 private:
-    // The player's end callback, on the player's own thread; `serial` names the
-    // player that ended, as one being replaced may still report.
-    void OnPlayerEnd(uint64_t serial);
-    // The owner's player, or the real one; nullptr (and why) when none can be made.
-    std::unique_ptr<AudioPlayer> MakePlayer(std::string* reason);
-    // Takes a player into use under both locks (its end callback, its level).
-    void Install(std::unique_ptr<AudioPlayer> player);
-    bool NeedsNewPlayer();
-    // On the play thread only: the old player's thread is joined here, and it
-    // may be waiting for m_runMutex to deliver an end.
-    void ReplacePlayer();
-    void WakePlayThread();
-    // The steps below run with m_runMutex held. AdvanceLocked is true when the
-    // step left the player idle after doing something, so the play thread
-    // should go on at once.
-    bool AdvanceLocked();
-    bool PlayNext();
-    void Play(const std::string& clip);
+    // What other threads posted since the play thread last looked.
+    struct Posted {
+        std::vector<uint64_t> ends;  // serials of the players whose clip ended
+        bool queued = false;         // an announcement was queued
+        bool volume = false;         // the level changed
+    };
+    enum class Outcome { Started, Skipped, DeviceGone, NoPlayer };
+
+    // Owner-only code checks that it runs on the play thread (debug builds);
+    // before the loop runs and after it ended the constructing thread owns.
+    void AssertInPlayThread() const;
+    void Post(const std::function<void(Posted&)>& what);
+    Posted TakePosted();  // under queueMutex
+
+    // Everything below runs on the play thread.
+    void Step(const Posted& posted);
+    void OnClipEnd(uint64_t serial);
+    // One step of the play sequence: starts the next clip, or takes the next
+    // announcement, or ends the run.
+    void Advance();
+    bool HavePlayer();
+    Outcome Play(const std::string& clip);
     // Has the player decode the clip after the one just started, so that the
     // end of this one starts the next without file work.
     void OpenNextAhead();
     bool TakeNext(Announcement& next);
+    void StartRun();
+    void EndRun();
+    void BeginOutage();
+    bool TryNewPlayer();
+    std::unique_ptr<AudioPlayer> MakePlayer(std::string* reason);
+    void Install(std::unique_ptr<AudioPlayer> player);
+    void DropPlayer();
 
-    std::atomic<bool> m_busy{false};
-    std::deque<Announcement> m_queue;  // guarded by m_queueMutex alone
-    size_t m_queuedClips = 0;          // clips in m_queue; guarded by m_queueMutex
-    size_t m_dropped = 0;              // dropped in the burst under way; guarded by m_queueMutex
-    bool m_inProgress = false;
-    std::deque<std::string> m_current;
-    // Held only for a copy, so the window thread never waits on playback or on
-    // the audio server.
+    // Shared with other threads, guarded by m_queueMutex: the queue and what
+    // is posted. Held only for a copy, so no thread ever waits on playback or
+    // on the audio server.
     std::mutex m_queueMutex;
-    // Serialises the play sequence: player calls and other-audio muting.
-    std::mutex m_runMutex;
-    std::unique_ptr<AudioPlayer> m_player;  // replaced under m_runMutex and m_playerMutex
-    // Held by SetVolume, which comes from the window thread, against a replacement.
-    std::mutex m_playerMutex;
-    unsigned m_volume = 100;      // guarded by m_playerMutex
-    uint64_t m_playerSerial = 0;  // counts players taken into use; guarded by m_runMutex
+    std::condition_variable m_wake;
+    std::deque<Announcement> m_queue;
+    size_t m_queuedClips = 0;  // clips in m_queue
+    size_t m_dropped = 0;      // dropped in the burst under way
+    Posted m_posted;
+    bool m_quit = false;
+    bool m_runUnderWay = false;  // written by the play thread, so IsIdle sees a run in one lock
+
+    // Read from any thread.
+    std::atomic<bool> m_busy{false};
+    std::atomic<bool> m_havePlayer{false};
+    std::atomic<unsigned> m_volume{100};
+    std::atomic<uint64_t> m_passes{0};
+    std::atomic<std::thread::id> m_owner{};
+
     const PlayerFactory m_makePlayer;
     const std::function<bool()> m_shieldOn;
-    std::string m_audioDir;
-    bool m_muted = false;
-    bool m_inRun = false;    // a run is under way (from its first clip to the queue running dry)
-    bool m_closing = false;  // shutdown began: ends that still arrive start nothing
-    std::mutex m_hookMutex;  // held while the hook is called, so unhooking waits for it
-    WakeHook m_wakeHook;
+    const std::unique_ptr<OthersMuting> m_muting;
+    const std::string m_audioDir;
+
+    // The play thread's own.
+    std::unique_ptr<AudioPlayer> m_player;
+    uint64_t m_playerSerial = 0;        // numbers players taken into use
+    std::deque<std::string> m_current;  // clips of the announcement under way not yet started
+    bool m_inProgress = false;          // m_current belongs to an announcement under way
+    bool m_playing = false;             // a clip was started and its end has not come yet
+    bool m_inRun = false;               // from a run's first announcement to the queue running dry
+    bool m_muted = false;               // others were lowered by this run
+    bool m_outage = false;              // the device was lost and no new player opened yet
+    std::chrono::milliseconds m_backoff{0};
+    std::optional<std::chrono::steady_clock::time_point> m_retryAt;
 };

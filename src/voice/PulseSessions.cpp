@@ -168,6 +168,16 @@ void OnDone(pa_context* /*context*/, int success, void* user) {
         state->failed = true;
     }
 }
+
+// A stream that ended between the listing and the change has nothing left to
+// set: that is not a failure, and must not hold up the rest of a restore.
+void OnVolumeSet(pa_context* context, int success, void* user) {
+    auto* state = static_cast<SetState*>(user);
+    --state->pending;
+    if (!success && pa_context_errno(context) != PA_ERR_NOENTITY) {
+        state->failed = true;
+    }
+}
 }  // namespace
 
 PulseSessions& PulseSessions::Instance() {
@@ -223,7 +233,7 @@ bool PulseSessions::SetVolumes(const std::vector<Change>& changes) {
             continue;
         }
         if (connection.Track(pa_context_set_sink_input_volume(connection.Context(), change.index,
-                                                              &volume, &OnDone, &state))) {
+                                                              &volume, &OnVolumeSet, &state))) {
             ++state.pending;
         } else {
             state.failed = true;

@@ -39,7 +39,8 @@ public:
 
     // Every playback stream of the server.
     virtual bool List(std::vector<PulseStream>& streams);
-    // Sets each stream's channel volumes; false when any change failed.
+    // Sets each stream's channel volumes, each on its own; false when any
+    // change failed. A stream that has gone meanwhile is not a failure.
     struct Change {
         uint32_t index = 0;
         std::vector<uint32_t> volume;

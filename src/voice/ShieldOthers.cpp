@@ -199,16 +199,17 @@ bool Restore() {
             }
         }
     }
-    if (!sessions.SetVolumes(changes)) {
-        return false;
-    }
-    // After the streams: restoring them taught the server their levels.
+    const bool streamsBack = sessions.SetVolumes(changes);
+    // After the streams: restoring them taught the server their levels. Written
+    // whatever became of the streams, since a program whose stream ended
+    // during the run has only this to start its next one at its own level.
     std::vector<RememberedLevel> remembered;
     for (const auto& [key, level] : state.saved.remembered) {
         remembered.push_back(level);
     }
-    if (!sessions.WriteRemembered(remembered)) {
-        return false;
+    const bool rememberedBack = sessions.WriteRemembered(remembered);
+    if (!streamsBack || !rememberedBack) {
+        return false;  // the file stays for the next try
     }
     state.saved.Clear();
     ::unlink(ShieldLevelsPath().c_str());

@@ -7,8 +7,11 @@
 // server remembered for it (restore true). While lowered, streams that other
 // programs open are lowered too, and get their program's level back with the
 // rest. Silent on failure; each call to the server has a deadline of about a
-// second. A restore that fails keeps the saved levels and is tried again at
-// the next lowering and at the next restore (the shutdown's).
+// second. The restore goes stream by stream: a stream that has gone meanwhile
+// is passed over, and the levels the server remembers are always written
+// back. A restore the server did not take (it cannot be reached) keeps the
+// saved levels and is tried again at the next lowering and at the next
+// restore (the shutdown's).
 void ShieldOthers(bool restore);
 
 // The file beside the program that holds the saved levels from before a

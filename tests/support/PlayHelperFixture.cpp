@@ -23,8 +23,8 @@ void PlayHelperFixture::TearDown() {
 }
 
 PlayHelper* PlayHelperFixture::Start() {
-    m_helper = std::make_unique<PlayHelper>(
-        PlayHelper::Options{m_makePlayer, [this] { return m_shield.load(); }, 100});
+    m_helper = std::make_unique<PlayHelper>(PlayHelper::Options{
+        m_makePlayer, [this] { return m_shield.load(); }, 100, std::move(m_muting)});
     m_thread = std::make_unique<PlayThread>(*m_helper);
     EXPECT_TRUE(m_thread->Start());
     return m_helper.get();

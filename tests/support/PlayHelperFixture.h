@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/TempProgramDir.h"
+#include "voice/OthersMuting.h"
 #include "voice/PlayHelper.h"
 #include "voice/PlayThread.h"
 
@@ -35,6 +36,7 @@ protected:
     std::string m_audio;                     // "<folder>/Audio/"
     PlayHelper::PlayerFactory m_makePlayer;  // empty: the real player
     std::atomic<bool> m_shield{false};       // the user's switch as the queue reads it
+    std::unique_ptr<OthersMuting> m_muting;  // empty: the real one; handed over by Start
     std::unique_ptr<PlayHelper> m_helper;
     std::unique_ptr<PlayThread> m_thread;
 };

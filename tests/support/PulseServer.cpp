@@ -121,6 +121,20 @@ void PulseServer::Kill() {
     StopWith(SIGKILL);
 }
 
+bool PulseServer::Restart(std::chrono::milliseconds down, std::string* error) {
+    const std::string address = Address();
+    const bool hadPrevious = m_hadPreviousServer;
+    const std::string previous = m_previousServer;
+    Kill();
+    ::setenv("PULSE_SERVER", address.c_str(), 1);
+    std::this_thread::sleep_for(down);
+    const bool started = Start(error);
+    // What Stop gives back is what was there before the first start.
+    m_hadPreviousServer = hadPrevious;
+    m_previousServer = previous;
+    return started;
+}
+
 void PulseServer::StopWith(int signal) {
     m_recorder.Stop(SIGINT);
     if (m_daemon.Pid() > 0) {

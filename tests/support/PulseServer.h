@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ public:
     // Ends it as a crash would (SIGKILL), without a word to its clients. Start
     // brings a new daemon up at the same address.
     void Kill();
+    // A crash and a new start at the same address `down` later: clients of
+    // this process keep looking for this server, not another one, meanwhile.
+    bool Restart(std::chrono::milliseconds down, std::string* error = nullptr);
     bool Running() { return m_daemon.Alive(); }
     // Stops the daemon in its tracks (SIGSTOP) or lets it go on: a server that
     // accepts connections and never answers.

@@ -8,9 +8,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 #include "support/PipeWireServer.h"
 #include "support/PulseServer.h"
@@ -18,6 +21,7 @@
 #include "support/SpawnedProcess.h"
 #include "support/TempProgramDir.h"
 #include "support/ToneClip.h"
+#include "voice/PulseSessions.h"
 #include "voice/SavedLevels.h"
 #include "voice/ShieldOthers.h"
 
@@ -46,6 +50,7 @@ protected:
 
     void TearDown() override {
         ShieldOthers(true);
+        PulseSessions::Install(nullptr);  // a test that stopped half-way left its own
         // Killed: paplay drains its stream for seconds when asked to end.
         for (SpawnedProcess& app : m_apps) {
             app.Stop(SIGKILL);
@@ -170,6 +175,88 @@ TEST_P(OthersComeBackTest, EveryStreamAndTheRememberedLevelComeBack) {
     SpawnedProcess& laterSong = StartApp("Music Player");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_TRUE(Near(WaitForLevel(laterSong), 0.5));
+}
+
+// The real server, except that the first listing after Arm ends a stream
+// right after listing it: the restore then sets the level of a stream that
+// has gone. Installed before the lowering, as the stream watch's thread uses it.
+class EndsAStreamAfterListing : public PulseSessions {
+public:
+    void Arm(std::function<void()> end) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_end = std::move(end);
+    }
+    bool List(std::vector<PulseStream>& streams) override {
+        const bool listed = PulseSessions::List(streams);
+        std::function<void()> end;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            end = std::exchange(m_end, nullptr);
+        }
+        if (listed && end) {
+            end();
+        }
+        return listed;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::function<void()> m_end;
+};
+
+// Streams come and go while others are lowered: a chat program's sounds open
+// and close, the music player's song ends before the announcement does, and
+// the chat program's last stream ends between the restore's listing and its
+// setting. None of it is a failure of the restore: the server is given back
+// what it remembered, so the player's next song starts at its 50 %, not at
+// the 0 the lowering taught the server, and nothing is left for a later try.
+TEST_P(OthersComeBackTest, StreamsThatEndDuringTheRunLeaveTheirProgramsLevelBehind) {
+    SpawnedProcess& song = StartApp("Music Player");
+    ASSERT_FALSE(WaitForLevel(song).empty());
+    SetLevel(song, 0.5);
+    ASSERT_TRUE(Near(WaitForLevel(song, 0.5), 0.5));
+    SpawnedProcess& chat = StartApp("Chat", 0.7);
+    ASSERT_FALSE(WaitForLevel(chat).empty());
+
+    auto sessions = std::make_unique<EndsAStreamAfterListing>();
+    EndsAStreamAfterListing* endsAStream = sessions.get();
+    PulseSessions::Install(std::move(sessions));
+    ShieldOthers(false);
+    ASSERT_TRUE(Near(WaitForLevel(song, 0.0), 0.0));
+    for (int i = 0; i < 3; ++i) {
+        SpawnedProcess& ping = StartApp("Chat", 0.7);
+        EXPECT_TRUE(Near(WaitForLevel(ping, 0.0), 0.0)) << "lowered as soon as it appeared";
+        ping.Stop(SIGKILL);
+    }
+    song.Stop(SIGKILL);
+    auto gone = [this](const SpawnedProcess& app) {
+        for (int i = 0; i < 200 && !StreamsOf(app).empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return StreamsOf(app).empty();
+    };
+    ASSERT_TRUE(gone(song));
+
+    bool ended = false;
+    endsAStream->Arm([&] {
+        chat.Stop(SIGKILL);
+        ended = gone(chat);
+    });
+    ShieldOthers(true);
+    // The restore ended the stream watch: nothing else uses the instance now.
+    PulseSessions::Install(nullptr);
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(m_dir.Exists("ShieldLevels.txt")) << "nothing left to try again";
+
+    if (GetParam() == Server::PipeWire) {
+        // Its session manager takes the written level from the pulse server a
+        // moment later; a song started at once could still get the old one.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+    SpawnedProcess& laterSong = StartApp("Music Player");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const Channels level = WaitForLevel(laterSong);
+    EXPECT_TRUE(Near(level, 0.5)) << "the song starts at " << Text(level);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, OthersComeBackTest,

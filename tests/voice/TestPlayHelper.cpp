@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "support/ToneClip.h"
 #include "support/WaitUntil.h"
 #include "voice/AudioPlayer.h"
+#include "voice/OthersMuting.h"
 #include "voice/PlayHelper.h"
 #include "voice/PlayThread.h"
 #include "voice/SdlAudioPlayer.h"
@@ -263,49 +265,154 @@ private:
     std::vector<std::shared_ptr<FakeRecord>> m_records;
 };
 
-TEST_F(PlayHelperTest, ALostDeviceSkipsTheRestOfTheRunAndTheNextRunGetsANewPlayer) {
+// What the run asked of the other programs' audio, counted; the counts
+// outlive the wrapper that owns the muting.
+struct MutingCounts {
+    std::atomic<int> lowered{0};
+    std::atomic<int> restored{0};
+};
+
+class CountingMuting : public OthersMuting {
+public:
+    explicit CountingMuting(std::shared_ptr<MutingCounts> counts) : m_counts(std::move(counts)) {}
+    void Lower() override { ++m_counts->lowered; }
+    void Restore() override { ++m_counts->restored; }
+
+private:
+    std::shared_ptr<MutingCounts> m_counts;
+};
+
+const std::string kOutage = "PlayHelper 音频设备已断开";
+const std::string kBack = "PlayHelper 音频设备已恢复";
+
+// The server goes away mid-clip (the player ends the clip by force, as lost):
+// nothing queued is lost. A new player is made at once, the cut announcement
+// goes on with its next clip, what was queued behind it follows, the level set
+// before is kept, other programs are lowered once and restored once, and an
+// end the old player still delivers is not taken for the new one's.
+TEST_F(PlayHelperTest, ALostDeviceKeepsTheQueueAndANewPlayerGoesOnWithTheNextClip) {
     FakePlayers players;
     m_makePlayer = players.Factory();
+    const auto counts = std::make_shared<MutingCounts>();
+    MutingCounts& muting = *counts;
+    m_muting = std::make_unique<CountingMuting>(counts);
+    m_shield = true;
     auto made = [&] { return players.Made(); };
     auto played = [&](size_t player) { return players.Played(player); };
     PlayHelper* helper = Start();
     ASSERT_EQ(made(), 1u);
     EXPECT_TRUE(helper->SetVolume(37));
     helper->Enqueue({"a.wav", "b.mp3", "c.wav"});
+    helper->Enqueue({"c.wav"});
     ASSERT_TRUE(WaitUntil([&] { return played(0).size() == 1; }));
 
-    // The server goes away mid-clip: the player ends it by force, as lost.
-    AudioPlayer::EndCallback end;
+    AudioPlayer::EndCallback oldEnd;
     {
         std::lock_guard<std::mutex> lock(players[0]->mutex);
         players[0]->lost = true;
-        end = players[0]->end;
+        oldEnd = players[0]->end;
     }
-    end();
-    ASSERT_TRUE(WaitIdle(helper));
+    oldEnd();
+    ASSERT_TRUE(WaitUntil([&] { return made() == 2 && played(1).size() == 1; })) << Log();
     EXPECT_EQ(played(0), std::vector<std::string>{"a.wav"}) << "the rest is not tried on it";
-    EXPECT_EQ(made(), 1u) << "no new player in the middle of a run";
-
-    helper->Enqueue({"c.wav"});
-    ASSERT_TRUE(WaitUntil([&] { return made() == 2 && played(1).size() == 1; }));
-    EXPECT_EQ(played(1), std::vector<std::string>{"c.wav"});
-    EXPECT_EQ(players[1]->volume, 37u) << "the level set before is kept";
+    EXPECT_EQ(played(1), std::vector<std::string>{"b.mp3"}) << "the cut one goes on";
     {
         std::lock_guard<std::mutex> lock(players[1]->mutex);
-        end = players[1]->end;
+        EXPECT_EQ(players[1]->volume, 37u) << "the level set before is kept";
     }
-    end();
+    for (size_t clips = 2; clips <= 3; ++clips) {
+        players.End(1)();
+        ASSERT_TRUE(WaitUntil([&] { return played(1).size() == clips; }));
+    }
+    players.End(1)();
     ASSERT_TRUE(WaitIdle(helper));
-    // An end the old player still delivers is not taken for the new one's.
+    EXPECT_EQ(played(1), (std::vector<std::string>{"b.mp3", "c.wav", "c.wav"}));
+    EXPECT_EQ(CountOf(Log(), kOutage), 1u) << Log();
+    EXPECT_EQ(CountOf(Log(), kBack), 1u) << Log();
+    EXPECT_EQ(muting.lowered.load(), 1);
+    EXPECT_EQ(muting.restored.load(), 1) << "restored when the run ended, not at the outage";
+
+    helper->Enqueue({"a.wav", "b.mp3"});
+    ASSERT_TRUE(WaitUntil([&] { return played(1).size() == 4; }));
+    oldEnd();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(played(1), (std::vector<std::string>{"b.mp3", "c.wav", "c.wav", "a.wav"}));
+}
+
+// While no new player opens (the server is still down) the queue waits:
+// announcements queued meanwhile are kept, a new player is tried again and
+// again, the outage is said once, and all of it is spoken once one opens.
+TEST_F(PlayHelperTest, DuringAnOutageTheQueueWaitsAndIsSpokenOnceADeviceOpens) {
+    FakePlayers players;
+    const PlayHelper::PlayerFactory make = players.Factory();
+    std::atomic<bool> down{false};
+    std::atomic<int> tries{0};
+    m_makePlayer = [&](std::string* reason) {
+        if (down) {
+            ++tries;
+            return std::unique_ptr<AudioPlayer>();
+        }
+        return make(reason);
+    };
+    const auto counts = std::make_shared<MutingCounts>();
+    MutingCounts& muting = *counts;
+    m_muting = std::make_unique<CountingMuting>(counts);
+    m_shield = true;
+    PlayHelper* helper = Start();
+    helper->Enqueue({"a.wav", "b.mp3"});
+    ASSERT_TRUE(WaitUntil([&] { return players.Played(0).size() == 1; }));
+    down = true;
     {
         std::lock_guard<std::mutex> lock(players[0]->mutex);
-        end = players[0]->end;
+        players[0]->lost = true;
     }
+    players.End(0)();
+    EXPECT_TRUE(helper->Enqueue({"c.wav"}));
+    ASSERT_TRUE(WaitUntil([&] { return tries >= 3; })) << "tried at once, then again later";
+    EXPECT_FALSE(helper->IsIdle()) << "the queue is kept";
+    EXPECT_EQ(helper->QueueLength(), 1u);
+    EXPECT_EQ(muting.restored.load(), 0) << "others stay lowered through the outage";
+
+    down = false;
+    ASSERT_TRUE(WaitUntil([&] { return players.Made() == 2 && players.Played(1).size() == 1; }));
+    players.End(1)();
+    ASSERT_TRUE(WaitUntil([&] { return players.Played(1).size() == 2; }));
+    players.End(1)();
+    ASSERT_TRUE(WaitIdle(helper));
+    EXPECT_EQ(players.Played(1), (std::vector<std::string>{"b.mp3", "c.wav"}));
+    EXPECT_EQ(CountOf(Log(), kOutage), 1u) << Log();
+    EXPECT_EQ(CountOf(Log(), kBack), 1u) << Log();
+    EXPECT_EQ(muting.lowered.load(), 1);
+    EXPECT_EQ(muting.restored.load(), 1);
+}
+
+// Shutdown in the middle of an outage gives the other programs back and says
+// what it dropped.
+TEST_F(PlayHelperTest, ShutdownDuringAnOutageRestoresOthersAndLogsWhatIsDropped) {
+    FakePlayers players;
+    const PlayHelper::PlayerFactory make = players.Factory();
+    std::atomic<bool> down{false};
+    m_makePlayer = [&](std::string* reason) {
+        return down ? std::unique_ptr<AudioPlayer>() : make(reason);
+    };
+    const auto counts = std::make_shared<MutingCounts>();
+    MutingCounts& muting = *counts;
+    m_muting = std::make_unique<CountingMuting>(counts);
+    m_shield = true;
+    PlayHelper* helper = Start();
     helper->Enqueue({"a.wav", "b.mp3"});
-    ASSERT_TRUE(WaitUntil([&] { return played(1).size() == 2; }));
-    end();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(played(1), (std::vector<std::string>{"c.wav", "a.wav"}));
+    helper->Enqueue({"c.wav"});
+    ASSERT_TRUE(WaitUntil([&] { return players.Played(0).size() == 1; }));
+    down = true;
+    {
+        std::lock_guard<std::mutex> lock(players[0]->mutex);
+        players[0]->lost = true;
+    }
+    players.End(0)();
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(Log(), kOutage) == 1; }));
+    Shutdown();
+    EXPECT_GE(muting.restored.load(), 1);
+    EXPECT_NE(Log().find("丢弃未播报的 2 条播报"), std::string::npos) << Log();
 }
 
 // The end path fails (here the player's close throws): the error is logged,
@@ -321,8 +428,11 @@ TEST_F(PlayHelperTest, AnExceptionWhereAClipEndsDoesNotStickTheQueue) {
     players[0]->throwOnClose = true;
     players[0]->mutex.unlock();
     players.End(0)();
-    EXPECT_FALSE(helper->IsBusy());
-    EXPECT_NE(Log().find("发生异常 PlayHelper::OnPlayerMessage"), std::string::npos) << Log();
+    // The end is handled on the play thread, which the callback only posts to.
+    ASSERT_TRUE(WaitUntil([&] {
+        return Log().find("发生异常 PlayHelper::OnPlayerMessage") != std::string::npos;
+    })) << Log();
+    ASSERT_TRUE(WaitUntil([&] { return !helper->IsBusy(); }));
 
     helper->Enqueue({"b.mp3"});
     ASSERT_TRUE(WaitUntil([&] { return players.Played(0).size() == 2; })) << Log();
@@ -363,8 +473,9 @@ TEST_F(PlayHelperTest, TheQueueIsBoundedAndEachBurstOfDropsIsLoggedOnce) {
     EXPECT_EQ(helper->QueueLength(), 2u);
 }
 
-// A run cut short by a lost device leaves nothing opened ahead behind.
-TEST_F(PlayHelperTest, ARunEndedByALostDeviceDropsTheClipOpenedAhead) {
+// A run cut short by a lost device leaves nothing opened ahead on the lost
+// player; the new one opens ahead for itself.
+TEST_F(PlayHelperTest, ALostDeviceDropsTheClipOpenedAheadOnIt) {
     FakePlayers players;
     m_makePlayer = players.Factory();
     PlayHelper* helper = Start();
@@ -382,10 +493,14 @@ TEST_F(PlayHelperTest, ARunEndedByALostDeviceDropsTheClipOpenedAhead) {
         end = record->end;
     }
     end();
-    ASSERT_TRUE(WaitIdle(helper));
+    ASSERT_TRUE(WaitUntil([&] { return players.Made() == 2 && players.Played(1).size() == 1; }));
     EXPECT_EQ(ahead(), "");
-    std::lock_guard<std::mutex> lock(record->mutex);
-    EXPECT_EQ(record->played, std::vector<std::string>{"a.wav"});
+    {
+        std::lock_guard<std::mutex> lock(record->mutex);
+        EXPECT_EQ(record->played, std::vector<std::string>{"a.wav"});
+    }
+    std::lock_guard<std::mutex> lock(players[1]->mutex);
+    EXPECT_EQ(players[1]->ahead, "c.wav");
 }
 
 // Each clip after the first is opened ahead while the one before plays; every

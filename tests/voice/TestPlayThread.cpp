@@ -1,13 +1,16 @@
-// The play thread: owned, started once, joined by Stop (also out of its pause),
-// and able to start again; it speaks what is queued while it runs, woken at
-// once when there is work, and still by its pass alone when no wake-up comes.
+// The play thread: owned, started once, joined by Stop (also out of its
+// sleep), and able to start again; it speaks what is queued while it runs,
+// woken by what is posted to it, and sleeps without waking while idle.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <string>
+#include <thread>
 
 #include "support/PlayHelperFixture.h"
 #include "support/TempProgramDir.h"
@@ -64,8 +67,6 @@ TEST_F(PlayThreadTest, NothingIsStartedWhileStopped) {
 
 struct WakeCase {
     const char* name;
-    std::chrono::milliseconds pass;
-    bool hooked;  // the wrapper wakes the thread
     Announcement announcement;
 };
 
@@ -75,31 +76,78 @@ void PrintTo(const WakeCase& c, std::ostream* os) {
 
 class PlayThreadWake : public PlayThreadTest, public ::testing::WithParamInterface<WakeCase> {};
 
-// With a pass of an hour only the wake-up can start a run, or go on after a
-// clip that did not start; without the hook the pass alone still does it.
-// Each round queues from idle, the first one right after the start, while
-// the thread may still be in its first pass.
+// The thread has no pass of its own: only what is posted to it starts a run,
+// or goes on after a clip that did not start. Each round queues from idle,
+// the first one right after the start, while the thread may still be in its
+// first pass.
 TEST_P(PlayThreadWake, WhatIsQueuedFromIdleIsSpoken) {
-    PlayThread thread(m_helper, GetParam().pass);
+    PlayThread thread(m_helper);
     ASSERT_TRUE(thread.Start());
     PlayHelper* helper = &m_helper;
-    if (!GetParam().hooked) {
-        helper->SetWakeHook(nullptr);
-    }
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         helper->Enqueue(GetParam().announcement);
-        ASSERT_TRUE(WaitIdle(helper)) << "left waiting for a pass";
+        ASSERT_TRUE(WaitIdle(helper)) << "left waiting";
         EXPECT_EQ(helper->QueueLength(), 0u);
     }
     thread.Stop();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Passes, PlayThreadWake,
-    ::testing::Values(WakeCase{"WokenWithAnHourLongPass", 1h, true, {"a.wav"}},
-                      WakeCase{
-                          "AClipThatDoesNotStartWakesTheThread", 1h, true, {"gone.wav", "a.wav"}},
-                      WakeCase{"ThePassAloneWithoutTheHook", PlayThread::kPass, false, {"a.wav"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Posts, PlayThreadWake,
+                         ::testing::Values(WakeCase{"AnAnnouncementWakesTheThread", {"a.wav"}},
+                                           WakeCase{"AClipThatDoesNotStartGoesOnAtOnce",
+                                                    {"gone.wav", "a.wav"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The thread's id in /proc, found by its name; 0 when there is none.
+pid_t ThreadNamed(const std::string& name) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(entry.path() / "comm");
+        std::string found;
+        if (std::getline(comm, found) && found == name) {
+            return static_cast<pid_t>(std::stol(entry.path().filename().string()));
+        }
+    }
+    return 0;
+}
+
+// How often the thread gave up the processor of its own accord: each time it
+// went to sleep and was woken.
+long VoluntarySwitches(pid_t tid) {
+    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
+    const std::string key = "voluntary_ctxt_switches:";
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key, 0) == 0) {
+            return std::stol(line.substr(key.size()));
+        }
+    }
+    return -1;
+}
+
+// Idle means asleep: after a run has ended, the play thread is not woken at
+// all for seconds on end, by the kernel's count and by its own. The check is
+// what happens, not how fast: a thread that polls at any rate fails it.
+TEST_F(PlayThreadTest, AnIdleThreadIsNeverWoken) {
+    PlayThread thread(m_helper);
+    ASSERT_TRUE(thread.Start());
+    PlayHelper* helper = &m_helper;
+    helper->Enqueue({"a.wav"});
+    ASSERT_TRUE(WaitIdle(helper));
+    const pid_t tid = ThreadNamed("voice-play");
+    ASSERT_NE(tid, 0);
+    // Settled: the pass that ended the run has gone back to sleep.
+    std::this_thread::sleep_for(300ms);
+    const long switches = VoluntarySwitches(tid);
+    const uint64_t passes = helper->PlayLoopPasses();
+    ASSERT_GE(switches, 0);
+    std::this_thread::sleep_for(3s);
+    EXPECT_EQ(VoluntarySwitches(tid), switches);
+    EXPECT_EQ(helper->PlayLoopPasses(), passes);
+
+    // And still awake to what is posted.
+    helper->Enqueue({"a.wav"});
+    ASSERT_TRUE(WaitIdle(helper));
+    EXPECT_GT(helper->PlayLoopPasses(), passes);
+    thread.Stop();
+}
 }  // namespace

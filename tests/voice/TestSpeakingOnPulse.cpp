@@ -172,25 +172,84 @@ TEST_F(SpeakingOnPulseTest, ShutdownMidRunGivesOthersTheirLevelsBack) {
     EXPECT_EQ(Levels(player), std::vector<Channels>{Stereo(0.6)});
 }
 
-// The server dies or hangs while a clip plays: the run still comes to its end
-// (a hung server stops the mixer, so the player ends the clip itself) and the
-// program keeps going.
-TEST_F(SpeakingOnPulseTest, TheServerGoingAwayMidClipDoesNotLeaveTheRunBusy) {
+// The server hangs or stops while a clip plays and comes back: the clip is
+// ended (a hung server stops the mixer, so the player ends the clip itself),
+// and what was queued behind it is spoken once the server is back.
+TEST_F(SpeakingOnPulseTest, TheServerGoingAwayMidClipKeepsTheRestForWhenItIsBack) {
     ASSERT_TRUE(MakeToneClip(m_audio + "three.wav", 3));
-    const std::vector<std::pair<const char*, void (PulseServer::*)()>> failures = {
-        {"frozen", &PulseServer::Freeze}, {"stopped", &PulseServer::Stop}};
+    struct Failure {
+        const char* what;
+        void (PulseServer::*fail)();
+        bool restart;  // it has to be started again, else thawed
+    };
+    const std::vector<Failure> failures = {{"frozen", &PulseServer::Freeze, false},
+                                           {"stopped", &PulseServer::Stop, true}};
     PlayHelper* helper = Start();
-    for (const auto& [what, fail] : failures) {
-        SCOPED_TRACE(what);
+    for (const Failure& failure : failures) {
+        SCOPED_TRACE(failure.what);
         const size_t before = Log().size();
         helper->Enqueue({"three.wav", "a.wav"});
         for (int i = 0; i < 1200 && Log().find("three.wav", before) == std::string::npos; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        (m_server.*fail)();
-        EXPECT_TRUE(WaitIdle(helper));
+        const std::string address = m_server.Address();
+        (m_server.*failure.fail)();
+        // The program keeps looking for this server, not another one.
+        ::setenv("PULSE_SERVER", address.c_str(), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        if (failure.restart) {
+            std::string why;
+            ASSERT_TRUE(m_server.Start(&why)) << why;
+        } else {
+            m_server.Thaw();
+        }
+        ASSERT_TRUE(WaitIdle(helper));
+        EXPECT_NE(Log().find("PlayHelper::Play " + m_audio + "a.wav", before), std::string::npos)
+            << Log().substr(before);
     }
-    // Closing gives up on a frozen server after a while; thawed, it lets go at once.
-    m_server.Thaw();
+}
+
+size_t CountOf(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// Four announcements queued, the server killed mid-clip and started again:
+// all four are spoken, the one that was cut going on with its next clip, and
+// the outage is said once. What reaches the new server's sink is the rest.
+TEST_F(SpeakingOnPulseTest, ARestartedServerSpeaksEverythingQueued) {
+    ASSERT_TRUE(MakeToneClip(m_audio + "three.wav", 3));
+    m_shield = false;
+    PlayHelper* helper = Start();
+    const std::vector<Announcement> queue = {
+        {"three.wav", "a.wav"}, {"b.mp3"}, {"a.wav"}, {"b.mp3", "a.wav"}};
+    for (const Announcement& announcement : queue) {
+        ASSERT_TRUE(helper->Enqueue(announcement));
+    }
+    ASSERT_TRUE(WaitStarted("three.wav"));
+    std::string why;
+    ASSERT_TRUE(m_server.Restart(std::chrono::milliseconds(1500), &why)) << why;
+    ASSERT_TRUE(m_server.StartRecording());
+    ASSERT_TRUE(WaitIdle(helper));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const double seconds = SoundingSeconds(m_server.StopRecording());
+
+    std::vector<std::string> played;
+    const std::string play = "PlayHelper::Play " + m_audio;
+    const std::string log = Log();
+    for (size_t at = log.find(play); at != std::string::npos; at = log.find(play, at + 1)) {
+        const size_t from = at + play.size();
+        played.push_back(log.substr(from, log.find('\n', from) - from));
+    }
+    EXPECT_EQ(played,
+              (std::vector<std::string>{"three.wav", "a.wav", "b.mp3", "a.wav", "b.mp3", "a.wav"}))
+        << log;
+    EXPECT_EQ(CountOf(log, "PlayHelper 音频设备已断开"), 1u) << log;
+    EXPECT_EQ(CountOf(log, "PlayHelper 音频设备已恢复"), 1u) << log;
+    // Recording starts with the new server, perhaps after its first clip began.
+    EXPECT_GT(seconds, 1.5) << "the clips after the restart reach the new server";
 }
 }  // namespace
