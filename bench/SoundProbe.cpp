@@ -19,7 +19,13 @@
 //             and every other silence inside the sound counted as an underrun;
 //             with the next clip opened ahead and, for comparison, without;
 //   steady    a 20 s tone by the player and by the bare device: underruns
-//             found on the monitor with no joins at all.
+//             found on the monitor with no joins at all;
+//   memory    a 20-minute mp3 opened, opened ahead and played for 2 s by the
+//             player directly: the time Open takes, resident memory before
+//             and after and the process's peak (VmHWM);
+//   idle      20 s with the player made and nothing to play after one clip:
+//             CPU time and context switches (wake-ups) of the sound side's
+//             threads, SDL's included.
 //
 // The player, reference and joins series run for each device buffer named, the
 // road and the comparisons at the player's own buffer.
@@ -47,9 +53,13 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -515,6 +525,111 @@ private:
 };
 
 // The same tone queued on a bare SDL device with the same buffer.
+// A field of /proc/self/status in kB ("VmRSS", "VmHWM").
+long StatusKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(prefix, 0) == 0)
+            return std::stol(line.substr(prefix.size()));
+    }
+    return -1;
+}
+
+void Memory(const std::string& clip, int frames) {
+    std::string error;
+    auto player = SdlAudioPlayer::Create(&error, frames);
+    if (!player) {
+        std::printf("memory error=%s\n", error.c_str());
+        return;
+    }
+    const long before = StatusKb("VmRSS");
+    const long peakBefore = StatusKb("VmHWM");
+    const auto t0 = Clock::now();
+    const bool opened = player->Open(clip);
+    const auto t1 = Clock::now();
+    const bool ahead = player->OpenAhead(clip);
+    const auto t2 = Clock::now();
+    if (opened)
+        player->Play();
+    std::this_thread::sleep_for(2s);
+    std::printf(
+        "memory clip=1200s opened=%d open_ms=%.1f ahead_ms=%.1f rss_before_kb=%ld "
+        "rss_after_kb=%ld hwm_before_kb=%ld hwm_after_kb=%ld\n",
+        opened && ahead, Ms(t1 - t0), Ms(t2 - t1), before, StatusKb("VmRSS"), peakBefore,
+        StatusKb("VmHWM"));
+    std::fflush(stdout);
+    player->Stop();
+    player->Close();
+}
+
+// CPU ticks and context switches (wake-ups) of each thread of this process.
+struct ThreadCost {
+    long ticks = 0;
+    long switches = 0;
+};
+
+std::map<long, ThreadCost> ThreadCosts() {
+    std::map<long, ThreadCost> costs;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        ThreadCost cost;
+        std::ifstream stat(entry.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        if (text.rfind(')') == std::string::npos)
+            continue;
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        for (int i = 3; fields >> field && i <= 15; ++i) {
+            if (i == 14 || i == 15)
+                cost.ticks += std::stol(field);
+        }
+        std::ifstream status(entry.path() / "status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+                line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                cost.switches += std::stol(line.substr(line.find(':') + 1));
+        }
+        costs[std::stol(entry.path().filename().string())] = cost;
+    }
+    return costs;
+}
+
+// The sound side is every thread that the player brought: those that were
+// not there before it was made, SDL's included.
+void Idle(Recorder& recorder, const std::string& clip, int frames) {
+    const auto others = ThreadCosts();
+    auto player = SdlAudioPlayer::Create(nullptr, frames);
+    if (!player || !player->Open(clip) || !player->Play()) {
+        std::printf("idle error=cannot play\n");
+        return;
+    }
+    recorder.WaitSilence(300ms);
+    player->Stop();
+    player->Close();
+    const auto before = ThreadCosts();
+    std::this_thread::sleep_for(20s);
+    const auto after = ThreadCosts();
+    long ticks = 0, switches = 0;
+    int threads = 0, ended = 0;
+    for (const auto& [tid, cost] : after) {
+        if (others.count(tid))
+            continue;
+        ++threads;
+        const auto was = before.find(tid);
+        ticks += cost.ticks - (was != before.end() ? was->second.ticks : 0);
+        switches += cost.switches - (was != before.end() ? was->second.switches : 0);
+    }
+    for (const auto& [tid, cost] : before) {
+        if (!others.count(tid) && !after.count(tid))
+            ++ended;  // its last moments are not counted
+    }
+    std::printf("idle seconds=20 ticks=%ld switches=%ld threads_left=%d threads_ended=%d\n", ticks,
+                switches, threads, ended);
+    std::fflush(stdout);
+}
+
 void Reference(Recorder& recorder, const std::string& clip, int count, int frames) {
     NameStream("reference-" + std::to_string(frames));
     Stats device;
@@ -700,6 +815,13 @@ int main(int argc, char** argv) {
     }
     Steady(recorder, steady, steadySeconds, chosen, false);
     Steady(recorder, steady, steadySeconds, chosen, true);
+    const std::string longClip = dir + "/long.mp3";
+    if (std::system(
+            ("sox -n -r 44100 -c 1 '" + longClip + "' synth 1200 sine 440 vol 0.5 2>/dev/null")
+                .c_str()) == 0) {
+        Memory(longClip, chosen);
+    }
+    Idle(recorder, first, chosen);
     Joins(recorder, dir, number, std::max(1, joinAnnouncements / 2), chosen, false);
     // Other buffers: fewer rounds each, enough to see the trend.
     for (int frames : buffers) {

@@ -1,49 +1,30 @@
 #include "voice/SdlAudioPlayer.h"
 
 #include <SDL2/SDL.h>
-#include <SDL2/SDL_mixer.h>
 #include <pthread.h>
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
-#include <memory>
+#include <optional>
 #include <system_error>
+#include <vector>
 
 #include "app/AltSignalStack.h"
 #include "app/LogHelper.h"
+#include "voice/ClipStream.h"
 
 namespace {
-constexpr int kChannel = 0;
 constexpr int kFrequency = 44100;
-
-std::atomic<int> s_chunksHeld{0};
-
-// SDL's hooks carry no user value; s_active is the one player that exists.
-// A player going away takes itself out under s_hookMutex, so no end reported
-// afterwards can reach it, even when SDL could not be made to let go of the
-// device. Order: SDL's audio lock, s_hookMutex, the player's m_mutex.
-std::mutex s_hookMutex;
-SdlAudioPlayer* s_active = nullptr;  // guarded by s_hookMutex
+using Clock = std::chrono::steady_clock;
 
 // SDL's audio device is open, being opened or still being closed: one player
 // at a time, and none while a late open or close is still inside SDL.
 std::atomic<bool> s_deviceInUse{false};
-
-// True while this thread is inside one of the player's own SDL calls: a
-// finished channel reported from there is a halt, never a natural end.
-thread_local bool t_insideCall = false;
-
-class InsideCall {
-public:
-    InsideCall() : m_outer(t_insideCall) { t_insideCall = true; }
-    ~InsideCall() { t_insideCall = m_outer; }
-    InsideCall(const InsideCall&) = delete;
-    InsideCall& operator=(const InsideCall&) = delete;
-
-private:
-    bool m_outer;
-};
+// Held by every thread while it opens or closes the device or SDL's audio,
+// so that a release never meets an open or close still stuck in SDL.
+std::mutex s_sdlMutex;
 
 // Runs `work` on a thread named `name` and waits up to `deadline` for it;
 // true when it finished in time (the thread is then joined). Past the
@@ -98,46 +79,143 @@ bool RunWithDeadline(const char* name, std::chrono::milliseconds deadline,
 }
 }  // namespace
 
-bool SdlAudioPlayer::OpenDevice(int bufferFrames, int& frequency, int& bytesPerFrame,
-                                std::string& why) {
-    InsideCall inside;
-    // With an event queue, SDL says when the device goes away (its server
-    // died); without one it goes on mixing into nothing, and every clip seems
-    // to end as if it had been heard. SIGINT and SIGTERM stay the program's.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS) != 0) {
-        why = SDL_GetError();
-        return false;
+// Where the open clip stands with respect to the owner.
+enum class Handover {
+    None,
+    // The callback went on into the clip opened ahead when the one played
+    // ended; the owner has not yet opened it.
+    Carried,
+    // The owner opened the carried clip; it sounds on, and its Play only
+    // makes it the clip being played.
+    Taken,
+};
+
+struct SdlAudioPlayer::State {
+    mutable std::mutex mutex;  // guards everything below but the atomics
+    std::condition_variable wake;
+    std::unique_ptr<ClipStream> current;
+    std::unique_ptr<ClipStream> ahead;
+    std::string aheadPath;
+    std::string carriedPath;
+    Handover handover = Handover::None;
+    // Clips the callback finished with, freed on the clip-end thread.
+    std::vector<std::unique_ptr<ClipStream>> retired;
+    bool sounding = false;  // the callback is pulling `current`
+    bool heldEnd = false;   // a carried clip ended before its Play
+    uint64_t generation = 0;
+    bool playing = false;        // `generation` is playing and its end not yet delivered
+    std::deque<uint64_t> ended;  // generations whose clip the callback saw end
+    bool deviceOpen = false;
+    std::optional<Clock::time_point> idleSince;  // the open device has nothing to play
+    bool quit = false;
+    EndCallback callback;
+    std::string lastError;
+    std::atomic<float> left{1.0f};
+    std::atomic<float> right{1.0f};
+    std::atomic<Clock::rep> lastPull{0};  // when the device last asked for sound
+
+    State() { retired.reserve(4); }
+
+    // The clip being played ended inside the buffer being filled.
+    void ClipEnded() {
+        if (handover != Handover::None) {
+            // Not yet the owner's: its end waits for the Play that takes it.
+            heldEnd = true;
+            sounding = false;
+            return;
+        }
+        ended.push_back(generation);
+        if (!ahead) {
+            sounding = false;
+            return;
+        }
+        retired.push_back(std::move(current));
+        current = std::move(ahead);
+        carriedPath = std::move(aheadPath);
+        aheadPath.clear();
+        handover = Handover::Carried;
     }
-    // mp3 may be built in, so a refusal here is not fatal; Open reports what fails.
-    Mix_Init(MIX_INIT_MP3);
-    if (Mix_OpenAudio(kFrequency, AUDIO_S16SYS, 2, bufferFrames) != 0) {
-        why = Mix_GetError();
-        Mix_Quit();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
-        return false;
+
+    void Fill(float* out, int frames) {
+        lastPull = Clock::now().time_since_epoch().count();
+        int written = 0;
+        bool changed = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            while (written < frames && sounding && current) {
+                written += current->Pull(out + written * ClipStream::kChannels, frames - written);
+                if (written < frames) {
+                    ClipEnded();
+                    changed = true;
+                }
+            }
+        }
+        const float l = left.load();
+        const float r = right.load();
+        for (int i = 0; i < written; ++i) {
+            out[2 * i] *= l;
+            out[2 * i + 1] *= r;
+        }
+        std::fill(out + written * ClipStream::kChannels, out + frames * ClipStream::kChannels,
+                  0.0f);
+        if (changed) {
+            wake.notify_all();
+        }
     }
-    Mix_AllocateChannels(1);
-    int channels = 0;
-    Uint16 format = 0;
-    Mix_QuerySpec(&frequency, &format, &channels);
-    if (frequency <= 0) {
-        frequency = kFrequency;
+
+    // A carried clip the owner did not take: back to being the clip opened
+    // ahead, and the clip that ended before it the open one again.
+    void Uncarry() {
+        if (handover != Handover::Carried) {
+            return;
+        }
+        if (current && current->Rewind()) {
+            ahead = std::move(current);
+            aheadPath = carriedPath;
+        }
+        current.reset();
+        if (!retired.empty()) {
+            current = std::move(retired.back());
+            retired.pop_back();
+        }
+        carriedPath.clear();
+        handover = Handover::None;
+        heldEnd = false;
     }
-    bytesPerFrame = std::max(1, channels * static_cast<int>(SDL_AUDIO_BITSIZE(format)) / 8);
-    return true;
+
+    // Awaiting its owner after the end of the clip before was delivered:
+    // the owner's Stop and Close before its next clip leave it sounding.
+    bool AwaitingTakeOver() const { return handover == Handover::Carried && !playing; }
+};
+
+namespace {
+void OnAudio(void* userdata, Uint8* stream, int bytes) {
+    static_cast<SdlAudioPlayer::State*>(userdata)->Fill(
+        reinterpret_cast<float*>(stream),
+        bytes / static_cast<int>(sizeof(float) * ClipStream::kChannels));
 }
 
-void SdlAudioPlayer::ReleaseDevice(Mix_Chunk* chunk, Mix_Chunk* ahead) {
-    InsideCall inside;
-    Mix_ChannelFinished(nullptr);
-    Mix_HaltChannel(kChannel);
-    Free(chunk);
-    Free(ahead);
-    Mix_CloseAudio();
-    Mix_Quit();
-    SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
+// Opened paused: SDL calls back only once unpaused.
+SDL_AudioDeviceID OpenOutput(int bufferFrames, SdlAudioPlayer::State* state, std::string& why) {
+    SDL_AudioSpec wanted = {};
+    wanted.freq = kFrequency;
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = ClipStream::kChannels;
+    wanted.samples = static_cast<Uint16>(bufferFrames);
+    wanted.callback = &OnAudio;
+    wanted.userdata = state;
+    SDL_AudioSpec obtained = {};
+    // No changes allowed: SDL converts to what the server takes.
+    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    if (device == 0) {
+        why = SDL_GetError();
+    }
+    return device;
 }
+}  // namespace
+
+SdlAudioPlayer::SdlAudioPlayer(int bufferFrames)
+    : m_state(std::make_shared<State>()), m_bufferFrames(bufferFrames) {}
 
 std::unique_ptr<SdlAudioPlayer> SdlAudioPlayer::Create(std::string* reason, int bufferFrames) {
     auto fail = [reason](const std::string& why) {
@@ -150,27 +228,38 @@ std::unique_ptr<SdlAudioPlayer> SdlAudioPlayer::Create(std::string* reason, int 
     if (!s_deviceInUse.compare_exchange_strong(inUse, true)) {
         return fail("the audio device is held by another player or still closing");
     }
+    std::unique_ptr<SdlAudioPlayer> player(new SdlAudioPlayer(bufferFrames));
     struct Opened {
-        bool ok = false;
-        int frequency = 0;
-        int bytesPerFrame = 0;
+        SDL_AudioDeviceID device = 0;
         std::string why;
     };
     // Shared with the opening thread, which may outlive this call.
     auto opened = std::make_shared<Opened>();
     const bool inTime = RunWithDeadline(
         "voice-sdl-open", kOpenDeadline,
-        [opened, bufferFrames] {
-            opened->ok =
-                OpenDevice(bufferFrames, opened->frequency, opened->bytesPerFrame, opened->why);
-            if (!opened->ok) {
+        [opened, bufferFrames, state = player->m_state] {
+            std::lock_guard<std::mutex> sdl(s_sdlMutex);
+            // With an event queue, SDL says when the device goes away (its
+            // server died). SIGINT and SIGTERM stay the program's.
+            SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+            if (SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS) != 0) {
+                opened->why = SDL_GetError();
+            } else {
+                opened->device = OpenOutput(bufferFrames, state.get(), opened->why);
+                if (opened->device == 0) {
+                    SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
+                }
+            }
+            if (opened->device == 0) {
                 s_deviceInUse = false;
             }
         },
         [opened] {
-            // Nobody waits for this device any more.
-            if (opened->ok) {
-                ReleaseDevice(nullptr, nullptr);
+            // Nobody waits for this device any more; it never played.
+            if (opened->device != 0) {
+                std::lock_guard<std::mutex> sdl(s_sdlMutex);
+                SDL_CloseAudioDevice(opened->device);
+                SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
                 s_deviceInUse = false;
             }
         });
@@ -178,46 +267,58 @@ std::unique_ptr<SdlAudioPlayer> SdlAudioPlayer::Create(std::string* reason, int 
         return fail("the sound server did not answer within " +
                     std::to_string(kOpenDeadline.count()) + " ms");
     }
-    if (!opened->ok) {
+    if (opened->device == 0) {
         return fail(opened->why);
     }
-    std::unique_ptr<SdlAudioPlayer> player(new SdlAudioPlayer());
-    player->m_frequency = opened->frequency;
-    player->m_bytesPerFrame = opened->bytesPerFrame;
+    player->m_subsystem = true;
+    player->m_device = opened->device;
     {
-        std::lock_guard<std::mutex> lock(s_hookMutex);
-        s_active = player.get();
-    }
-    {
-        InsideCall inside;
-        Mix_ChannelFinished(&SdlAudioPlayer::OnChannelFinished);
+        std::lock_guard<std::mutex> lock(player->m_state->mutex);
+        player->m_state->deviceOpen = true;
+        player->m_state->idleSince = Clock::now();
     }
     player->m_thread = std::thread([p = player.get()] { p->DeliverEnds(); });
     return player;
 }
 
 SdlAudioPlayer::~SdlAudioPlayer() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_quit = true;
-        m_callback = nullptr;
+    if (!m_subsystem) {
+        return;  // never opened: Create gave up on it
     }
-    m_wake.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        m_state->quit = true;
+        m_state->callback = nullptr;
+    }
+    m_state->wake.notify_all();
     if (m_thread.joinable()) {
         m_thread.join();
     }
+    std::lock_guard<std::mutex> operation(m_operationMutex);
+    std::unique_ptr<ClipStream> current;
+    std::unique_ptr<ClipStream> ahead;
+    std::vector<std::unique_ptr<ClipStream>> retired;
     {
-        std::lock_guard<std::mutex> lock(s_hookMutex);
-        s_active = nullptr;
+        // The callback touches no clip once they are out of its reach.
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        m_state->sounding = false;
+        current = std::move(m_state->current);
+        ahead = std::move(m_state->ahead);
+        retired = std::move(m_state->retired);
     }
-    Mix_Chunk* chunk = m_chunk;
-    m_chunk = nullptr;
-    Mix_Chunk* ahead = m_ahead;
-    m_ahead = nullptr;
+    current.reset();
+    ahead.reset();
+    retired.clear();
+    const SDL_AudioDeviceID device = m_device;
+    m_device = 0;
     const bool closed = RunWithDeadline(
         "voice-sdl-close", kCloseDeadline,
-        [chunk, ahead] {
-            ReleaseDevice(chunk, ahead);
+        [device, state = m_state] {
+            std::lock_guard<std::mutex> sdl(s_sdlMutex);
+            if (device != 0) {
+                SDL_CloseAudioDevice(device);
+            }
+            SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
             s_deviceInUse = false;
         },
         nullptr);
@@ -227,36 +328,67 @@ SdlAudioPlayer::~SdlAudioPlayer() {
     }
 }
 
-int SdlAudioPlayer::ChunksHeld() {
-    return s_chunksHeld.load();
+int SdlAudioPlayer::DecodersHeld() {
+    return ClipStream::Held();
 }
 
-Mix_Chunk* SdlAudioPlayer::Load(const std::string& path, std::string& error) {
-    InsideCall inside;
-    // Decoded whole at open, so a file that is no audio fails here and not
-    // half-way through an announcement. The loader detects wav and mp3.
-    SDL_RWops* file = SDL_RWFromFile(path.c_str(), "rb");
-    Mix_Chunk* chunk = file != nullptr ? Mix_LoadWAV_RW(file, 1) : nullptr;
-    if (chunk == nullptr) {
-        error = Mix_GetError();
-        return nullptr;
+bool SdlAudioPlayer::OpenDevice(std::string& why) {
+    struct Opened {
+        SDL_AudioDeviceID device = 0;
+        std::string why;
+    };
+    auto opened = std::make_shared<Opened>();
+    const bool inTime = RunWithDeadline(
+        "voice-sdl-open", kOpenDeadline,
+        [opened, frames = m_bufferFrames, state = m_state] {
+            std::lock_guard<std::mutex> sdl(s_sdlMutex);
+            opened->device = OpenOutput(frames, state.get(), opened->why);
+        },
+        [opened, state = m_state] {
+            if (opened->device != 0) {
+                std::lock_guard<std::mutex> sdl(s_sdlMutex);
+                SDL_CloseAudioDevice(opened->device);
+            }
+        });
+    if (!inTime) {
+        why = "the sound server did not answer within " + std::to_string(kOpenDeadline.count()) +
+              " ms";
+        return false;
     }
-    if (chunk->alen == 0) {
-        Mix_FreeChunk(chunk);
-        error = "no audio in file";
-        return nullptr;
+    if (opened->device == 0) {
+        why = opened->why;
+        return false;
     }
-    ++s_chunksHeld;
-    return chunk;
+    m_device = opened->device;
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->deviceOpen = true;
+    return true;
 }
 
-void SdlAudioPlayer::Free(Mix_Chunk* chunk) {
-    if (chunk == nullptr) {
-        return;
+void SdlAudioPlayer::CloseIdleDevice() {
+    std::lock_guard<std::mutex> operation(m_operationMutex);
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        if (m_state->sounding || !m_state->deviceOpen || m_device == 0) {
+            return;  // a Play came first
+        }
+        m_state->deviceOpen = false;
+        m_state->idleSince.reset();
     }
-    InsideCall inside;
-    Mix_FreeChunk(chunk);
-    --s_chunksHeld;
+    const SDL_AudioDeviceID device = m_device;
+    m_device = 0;
+    // The state stays with the closing thread: SDL may call back until it is through.
+    const bool closed = RunWithDeadline(
+        "voice-sdl-close", kCloseDeadline,
+        [device, state = m_state] {
+            std::lock_guard<std::mutex> sdl(s_sdlMutex);
+            SDL_CloseAudioDevice(device);
+        },
+        nullptr);
+    if (!closed) {
+        // The server froze; the next Play would wait for it in vain.
+        m_deviceLost = true;
+    }
 }
 
 bool SdlAudioPlayer::DeviceLost() const {
@@ -275,37 +407,41 @@ bool SdlAudioPlayer::DeviceLost() const {
     return m_deviceLost.load();
 }
 
-void SdlAudioPlayer::OnChannelFinished(int /*channel*/) {
-    // Runs on SDL's audio thread with the device locked, or inside our own halt.
-    if (t_insideCall) {
-        return;
-    }
-    std::lock_guard<std::mutex> hook(s_hookMutex);
-    SdlAudioPlayer* player = s_active;
-    if (player == nullptr) {
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(player->m_mutex);
-        player->m_ended.push_back(player->m_generation);
-    }
-    player->m_wake.notify_all();
-}
-
 void SdlAudioPlayer::DeliverEnds() {
     const AltSignalStack signalStack;
     pthread_setname_np(pthread_self(), "voice-clip-end");
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_quit) {
-        bool ended = false;
-        if (!m_ended.empty()) {
-            const uint64_t generation = m_ended.front();
-            m_ended.pop_front();
-            ended = m_playing && generation == m_generation;
-        } else if (m_playing && std::chrono::steady_clock::now() >= m_deadline) {
-            // The device stopped mixing (its server went away): end the clip
-            // so the sequence goes on instead of waiting for ever.
-            const uint64_t generation = m_generation;
+    State& s = *m_state;
+    std::unique_lock<std::mutex> lock(s.mutex);
+    while (!s.quit) {
+        if (!s.retired.empty()) {
+            // File work kept off the device's callback.
+            auto retired = std::move(s.retired);
+            s.retired.clear();
+            s.retired.reserve(4);
+            lock.unlock();
+            retired.clear();
+            lock.lock();
+            continue;
+        }
+        const auto now = Clock::now();
+        if (!s.ended.empty()) {
+            const uint64_t generation = s.ended.front();
+            s.ended.pop_front();
+            if (s.playing && generation == s.generation) {
+                s.playing = false;
+                EndCallback callback = s.callback;
+                lock.unlock();
+                if (callback) {
+                    callback();
+                }
+                lock.lock();
+            }
+            continue;
+        }
+        const auto pulled = Clock::time_point(Clock::duration(s.lastPull.load()));
+        if (s.playing && s.sounding && now >= pulled + kEndGrace) {
+            // The device stopped asking for sound (its server went away): end
+            // the clip so the sequence goes on instead of waiting for ever.
             lock.unlock();
             m_deviceLost = true;
             LogHelper::GetInstance()->Error("SdlAudioPlayer 播放超时，音频设备可能已断开: " +
@@ -313,34 +449,32 @@ void SdlAudioPlayer::DeliverEnds() {
                                                             ? SDL_GetCurrentAudioDriver()
                                                             : ""));
             {
-                // Halted only if the owner has not moved on to another clip meanwhile.
                 std::lock_guard<std::mutex> operation(m_operationMutex);
-                bool still = false;
-                {
-                    std::lock_guard<std::mutex> check(m_mutex);
-                    still = m_playing && generation == m_generation;
-                }
-                if (still) {
-                    HaltChannel();
+                std::lock_guard<std::mutex> check(s.mutex);
+                const auto last = Clock::time_point(Clock::duration(s.lastPull.load()));
+                if (s.playing && s.sounding && Clock::now() >= last + kEndGrace) {
+                    s.sounding = false;
+                    s.ended.push_back(s.generation);
                 }
             }
             lock.lock();
-            ended = m_playing && generation == m_generation;
-        } else if (m_playing) {
-            m_wake.wait_until(lock, m_deadline);
-            continue;
-        } else {
-            m_wake.wait(lock);
             continue;
         }
-        if (ended) {
-            m_playing = false;
-            EndCallback callback = m_callback;
-            lock.unlock();
-            if (callback) {
-                callback();
+        if (!s.sounding && s.deviceOpen) {
+            if (!s.idleSince) {
+                s.idleSince = now;
             }
-            lock.lock();
+            if (now >= *s.idleSince + kIdleClose) {
+                lock.unlock();
+                CloseIdleDevice();
+                lock.lock();
+                continue;
+            }
+            s.wake.wait_until(lock, *s.idleSince + kIdleClose);
+        } else if (s.playing && s.sounding) {
+            s.wake.wait_until(lock, pulled + kEndGrace);
+        } else {
+            s.wake.wait(lock);
         }
     }
     lock.unlock();
@@ -349,167 +483,180 @@ void SdlAudioPlayer::DeliverEnds() {
 }
 
 void SdlAudioPlayer::SetEndCallback(EndCallback callback) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_callback = std::move(callback);
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->callback = std::move(callback);
 }
 
 void SdlAudioPlayer::SetVolume(unsigned left, unsigned right) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_left = std::min(left, 100u);
-        m_right = std::min(right, 100u);
-    }
-    ApplyVolume();
+    // Read by the callback at its next buffer, mid-clip as well.
+    m_state->left = static_cast<float>(std::min(left, 100u)) / 100.0f;
+    m_state->right = static_cast<float>(std::min(right, 100u)) / 100.0f;
 }
 
-void SdlAudioPlayer::ApplyVolume() {
-    unsigned left = 0;
-    unsigned right = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        left = m_left;
-        right = m_right;
-    }
-    const unsigned loudest = std::max(left, right);
-    InsideCall inside;
-    Mix_Volume(kChannel, static_cast<int>((loudest * MIX_MAX_VOLUME + 50) / 100));
-    // The balance is an effect that SDL drops whenever a clip ends, so it is
-    // applied again after every start; equal sides need none.
-    if (loudest > 0 && left != right) {
-        Mix_SetPanning(kChannel, static_cast<Uint8>(left * 255 / loudest),
-                       static_cast<Uint8>(right * 255 / loudest));
-    } else {
-        Mix_SetPanning(kChannel, 255, 255);
-    }
-}
-
-void SdlAudioPlayer::HaltChannel() {
-    InsideCall inside;
-    Mix_HaltChannel(kChannel);
+void SdlAudioPlayer::Halt() {
+    State& s = *m_state;
+    s.Uncarry();
+    s.sounding = false;
+    s.handover = Handover::None;
+    s.heldEnd = false;
+    ++s.generation;
+    s.playing = false;
 }
 
 void SdlAudioPlayer::Stop() {
     std::lock_guard<std::mutex> operation(m_operationMutex);
-    HaltChannel();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_generation;
-    m_playing = false;
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        if (!m_state->AwaitingTakeOver()) {
+            Halt();
+        }
+    }
+    m_state->wake.notify_all();
 }
 
 bool SdlAudioPlayer::Open(const std::string& path) {
-    Mix_Chunk* chunk = nullptr;
-    Mix_Chunk* stale = nullptr;  // opened ahead for another path
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_ahead != nullptr && m_aheadPath == path) {
-            chunk = m_ahead;
-        } else {
-            stale = m_ahead;
-        }
-        m_ahead = nullptr;
-        m_aheadPath.clear();
-    }
-    Free(stale);
-    std::string error;
-    if (chunk == nullptr) {
-        chunk = Load(path, error);
-    }
     std::lock_guard<std::mutex> operation(m_operationMutex);
-    HaltChannel();
-    Mix_Chunk* old = nullptr;
+    State& s = *m_state;
+    std::unique_ptr<ClipStream> clip;
+    std::unique_ptr<ClipStream> stale;  // opened ahead or carried, for another path
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_generation;
-        m_playing = false;
-        old = m_chunk;
-        m_chunk = chunk;
-        if (chunk == nullptr) {
-            m_lastError = error.empty() ? "cannot open " + path : error;
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.AwaitingTakeOver() && s.carriedPath == path) {
+            // Already sounding from the sample where the clip before ended.
+            s.handover = Handover::Taken;
+            s.carriedPath.clear();
+            ++s.generation;
+            s.playing = false;
+            return true;
+        }
+        Halt();
+        if (s.ahead && s.aheadPath == path) {
+            clip = std::move(s.ahead);
+            if (clip->Started() && !clip->Rewind()) {
+                clip.reset();
+            }
+        } else {
+            stale = std::move(s.ahead);
+        }
+        s.aheadPath.clear();
+    }
+    stale.reset();
+    std::string error;
+    if (!clip) {
+        clip = ClipStream::Open(path, kFrequency, error);
+    }
+    const bool opened = clip != nullptr;
+    std::unique_ptr<ClipStream> old;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        old = std::move(s.current);
+        s.current = std::move(clip);
+        if (!opened) {
+            s.lastError = error.empty() ? "cannot open " + path : error;
         }
     }
-    Free(old);
-    return chunk != nullptr;
+    old.reset();
+    s.wake.notify_all();
+    return opened;
 }
 
 bool SdlAudioPlayer::OpenAhead(const std::string& path) {
     DropAhead();
     std::string error;
-    Mix_Chunk* chunk = Load(path, error);
-    if (chunk == nullptr) {
+    std::unique_ptr<ClipStream> clip = ClipStream::Open(path, kFrequency, error);
+    if (!clip) {
         return false;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_ahead = chunk;
-    m_aheadPath = path;
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->ahead = std::move(clip);
+    m_state->aheadPath = path;
     return true;
 }
 
 void SdlAudioPlayer::DropAhead() {
-    Mix_Chunk* ahead = nullptr;
+    std::lock_guard<std::mutex> operation(m_operationMutex);
+    State& s = *m_state;
+    std::unique_ptr<ClipStream> ahead;
+    std::unique_ptr<ClipStream> carried;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ahead = m_ahead;
-        m_ahead = nullptr;
-        m_aheadPath.clear();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.handover == Handover::Carried) {
+            // The carried clip is still the one opened ahead: it goes too,
+            // and the clip that ended before it is the open one again.
+            s.sounding = false;
+            carried = std::move(s.current);
+            if (!s.retired.empty()) {
+                s.current = std::move(s.retired.back());
+                s.retired.pop_back();
+            }
+            s.carriedPath.clear();
+            s.handover = Handover::None;
+            s.heldEnd = false;
+        }
+        ahead = std::move(s.ahead);
+        s.aheadPath.clear();
     }
-    Free(ahead);
+    s.wake.notify_all();
 }
 
 bool SdlAudioPlayer::Play() {
     std::lock_guard<std::mutex> operation(m_operationMutex);
-    HaltChannel();
-    Mix_Chunk* chunk = nullptr;
+    State& s = *m_state;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_generation;
-        m_playing = false;
-        chunk = m_chunk;
-        if (chunk == nullptr) {
-            m_lastError = "no file open";
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.handover == Handover::Taken) {
+            s.handover = Handover::None;
+            s.playing = true;
+            if (s.heldEnd) {
+                s.heldEnd = false;
+                s.ended.push_back(s.generation);
+            }
+            s.wake.notify_all();
+            return true;
+        }
+        Halt();
+        if (!s.current) {
+            s.lastError = "no file open";
             return false;
         }
-        const auto frames = chunk->alen / static_cast<Uint32>(m_bytesPerFrame);
-        m_deadline = std::chrono::steady_clock::now() +
-                     std::chrono::milliseconds(uint64_t{frames} * 1000 / m_frequency) + kEndGrace;
-        // Set before the start: a very short clip may end before PlayChannel returns.
-        m_playing = true;
-    }
-    m_wake.notify_all();
-    int started = -1;
-    std::string error;
-    {
-        InsideCall inside;
-        started = Mix_PlayChannel(kChannel, chunk, 0);
-        if (started < 0) {
-            error = Mix_GetError();
+        if (s.current->Started() && !s.current->Rewind()) {
+            s.lastError = "cannot read the clip again";
+            return false;
         }
+        s.lastPull = Clock::now().time_since_epoch().count();
+        s.idleSince.reset();
+        // Set before the start: a very short clip may end before this returns.
+        s.playing = true;
+        s.sounding = true;
     }
-    if (started < 0) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_generation;
-        m_playing = false;
-        m_lastError = error;
+    std::string why;
+    if (m_device == 0 && !OpenDevice(why)) {
+        m_deviceLost = true;
+        std::lock_guard<std::mutex> lock(s.mutex);
+        Halt();
+        s.lastError = why;
         return false;
     }
-    ApplyVolume();
+    SDL_PauseAudioDevice(m_device, 0);
+    s.wake.notify_all();
     return true;
 }
 
 std::string SdlAudioPlayer::LastError() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_lastError;
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->lastError;
 }
 
 void SdlAudioPlayer::Close() {
     std::lock_guard<std::mutex> operation(m_operationMutex);
-    HaltChannel();
-    Mix_Chunk* old = nullptr;
+    std::unique_ptr<ClipStream> old;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_generation;
-        m_playing = false;
-        old = m_chunk;
-        m_chunk = nullptr;
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        if (m_state->AwaitingTakeOver()) {
+            return;
+        }
+        Halt();
+        old = std::move(m_state->current);
     }
-    Free(old);
+    m_state->wake.notify_all();
 }

@@ -2,9 +2,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,16 +10,22 @@
 
 #include "voice/AudioPlayer.h"
 
-struct Mix_Chunk;
-
-// The audio player on SDL2_mixer: one clip at a time on mixer channel 0.
+// The audio player on SDL2's audio device: the device's callback pulls the
+// clip being played a piece at a time (ClipStream), applies the volume and,
+// where the clip's data ends inside a buffer, goes on in that same buffer
+// with the clip opened ahead, so the clips of a run join without silence
+// (SDL_mixer started the next clip only with its next buffer: 8.8 ms p50 of
+// silence per join, bench/results.md section 4).
 //
-// SDL_mixer reports a finished channel from its audio thread with the audio
-// device locked, and also synchronously from inside a halt. Neither is a place
-// where the program may take its own locks or call back into the mixer, so the
-// hook only records the end and a thread of the player's own delivers it, with
-// no lock held. Every Play, Stop, Open and Close starts a new generation; only
-// the natural end of the generation being played is delivered.
+// The callback only records an end; a thread of the player's own delivers
+// it, with no lock held, and only the natural end of the clip being played
+// (every Stop, Open, Play and Close starts a new generation). A clip the
+// callback carried on into is held for the owner's Open of its path, which
+// takes it over where it is (see AudioPlayer.h).
+//
+// The device runs only while there is something to play, and for
+// kIdleClose after: then it is closed (SDL2 keeps a paused device running,
+// writing silence to the server), and the next Play opens it again.
 //
 // Only one player can exist at a time (SDL's audio device is process-wide).
 // Its owner makes one call at a time, except SetVolume, which may come from
@@ -34,10 +38,9 @@ struct Mix_Chunk;
 // OS at exit), and a new player can be made once that thread is through.
 class SdlAudioPlayer : public AudioPlayer {
 public:
-    // The device buffer in sample frames (at 44.1 kHz). It sets most of
-    // the latency the player adds and the most silence a clip's end leaves
-    // before the next clip; too small a buffer underruns. Chosen by measuring
-    // both on PulseAudio (bench/results.md, section 4).
+    // The device buffer in sample frames (at 44.1 kHz). It sets most of the
+    // latency the player adds; too small a buffer underruns. Chosen by
+    // measuring on PulseAudio (bench/results.md, section 4).
     static constexpr int kBufferFrames = 768;
 
     // nullptr when SDL has no usable audio device, when the server did not
@@ -46,8 +49,9 @@ public:
     // benchmark's comparison.
     static std::unique_ptr<SdlAudioPlayer> Create(std::string* reason = nullptr,
                                                   int bufferFrames = kBufferFrames);
-    // Decoded clips held by the player, open and opened ahead, over all players.
-    static int ChunksHeld();
+    // Clips held open (each an open decoder, never a decoded clip), the open
+    // one and the one opened ahead, over all players.
+    static int DecodersHeld();
     ~SdlAudioPlayer() override;
 
     SdlAudioPlayer(const SdlAudioPlayer&) = delete;
@@ -64,8 +68,9 @@ public:
     void Close() override;
     bool DeviceLost() const override;
 
-    // If the output device goes away SDL stops mixing and the clip would never
-    // end; a clip still playing this long after its length is ended by force.
+    // If the output device goes away SDL stops asking for sound and the clip
+    // would never end; a clip that has been asked for nothing this long is
+    // ended by force.
     static constexpr std::chrono::milliseconds kEndGrace{3000};
     // Opening takes some tens of milliseconds on a busy machine; a server
     // that has not answered in this time is taken for one that will not.
@@ -75,42 +80,34 @@ public:
     // for a device opened moments before can take 2 s (a null sink's first
     // block); a server that has not asked by then is taken for a frozen one.
     static constexpr std::chrono::milliseconds kCloseDeadline{2500};
+    // The device stays open this long after the last sound, so the clips and
+    // announcements of a busy moment do not open it again each time.
+    static constexpr std::chrono::milliseconds kIdleClose{2000};
+
+    struct State;  // what the device's callback shares with the player
 
 private:
-    SdlAudioPlayer() = default;
-    static void OnChannelFinished(int channel);
-    // SDL's side of the device, on the opening and closing threads.
-    static bool OpenDevice(int bufferFrames, int& frequency, int& bytesPerFrame, std::string& why);
-    static void ReleaseDevice(Mix_Chunk* chunk, Mix_Chunk* ahead);
-    void ApplyVolume();
-    void HaltChannel();
+    explicit SdlAudioPlayer(int bufferFrames);
+    // Opens the output on a thread of its own, within kOpenDeadline.
+    bool OpenDevice(std::string& why);
+    // Closes an output left idle; on the clip-end thread.
+    void CloseIdleDevice();
     void DeliverEnds();
-    // Decodes a whole file; nullptr and `error` set when it is no audio.
-    static Mix_Chunk* Load(const std::string& path, std::string& error);
-    static void Free(Mix_Chunk* chunk);
+    // The owner's clip ends where it is: Stop, and every Open, Close and Play.
+    void Halt();
 
-    // Serialises stop, open, play, close and the forced end, so that a forced
-    // end cannot halt a clip started meanwhile. Taken before SDL's audio lock,
-    // which SDL's hook holds when it takes m_mutex: the order is always
-    // m_operationMutex, SDL, m_mutex.
+    // Serialises the owner's calls with the clip-end thread's device work,
+    // so that the device is not closed under a Play. Taken before
+    // State::mutex, never while SDL's device lock is held.
     std::mutex m_operationMutex;
-    mutable std::mutex m_mutex;  // guards every member below; never held while calling SDL
-    std::condition_variable m_wake;
-    Mix_Chunk* m_chunk = nullptr;
-    Mix_Chunk* m_ahead = nullptr;  // opened ahead; never the one playing
-    std::string m_aheadPath;
-    uint64_t m_generation = 0;
-    bool m_playing = false;  // m_generation is playing and its end not yet delivered
-    std::chrono::steady_clock::time_point m_deadline;
-    std::deque<uint64_t> m_ended;  // generations SDL reported as finished
-    bool m_quit = false;
-    EndCallback m_callback;
-    std::string m_lastError;
-    unsigned m_left = 100;
-    unsigned m_right = 100;
-    int m_frequency = 0;
-    int m_bytesPerFrame = 0;
-    // SDL reported the device removed, or a clip had to be ended by force.
+    // Shared with the device's callback and with any open or close thread
+    // that outlives the player.
+    std::shared_ptr<State> m_state;
+    uint32_t m_device = 0;     // 0 while closed; under m_operationMutex
+    bool m_subsystem = false;  // SDL's audio is initialised by this player
+    int m_bufferFrames;
+    // SDL reported the device removed, it could not be opened again, or a
+    // clip had to be ended by force.
     mutable std::atomic<bool> m_deviceLost{false};
-    std::thread m_thread;  // delivers ends; started last, joined first
+    std::thread m_thread;  // delivers ends and closes the idle device; started last, joined first
 };

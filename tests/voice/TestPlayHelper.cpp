@@ -519,7 +519,7 @@ TEST_F(PlayHelperTest, ClipsOpenedAheadArePlayedOnceAndFreed) {
     EXPECT_EQ(events, (std::vector<std::string>{"play a.wav", "end", "play b.mp3", "end",
                                                 "play c.wav", "end", "error missing.wav",
                                                 "play a.wav", "end", "play b.mp3", "end"}));
-    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 0);
+    EXPECT_EQ(SdlAudioPlayer::DecodersHeld(), 0);
 }
 
 // Shutdown while a clip plays and the next one is opened ahead: the next one
@@ -528,10 +528,10 @@ TEST_F(PlayHelperTest, ShutdownWithTheNextClipOpenedAheadFreesIt) {
     ASSERT_TRUE(MakeToneClip(m_audio + "long.wav", 30));
     PlayHelper* helper = Start();
     helper->Enqueue({"long.wav", "a.wav"});
-    ASSERT_TRUE(WaitUntil([] { return SdlAudioPlayer::ChunksHeld() == 2; }))
+    ASSERT_TRUE(WaitUntil([] { return SdlAudioPlayer::DecodersHeld() == 2; }))
         << "long.wav open and a.wav opened ahead";
     Shutdown();
-    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 0);
+    EXPECT_EQ(SdlAudioPlayer::DecodersHeld(), 0);
     EXPECT_EQ(Events(), std::vector<std::string>{"play long.wav"});
 }
 

@@ -1,13 +1,18 @@
-// The SDL2_mixer player on SDL's dummy driver: opening by format, the end of a
-// clip reported once and only for the clip being played, calls from inside the
-// end callback, clips opened ahead taken once or freed, and no player without
-// an audio device; on a real PulseAudio daemon that stops answering, neither
-// opening nor closing waits for ever.
+// The SDL2 player on SDL's dummy driver: opening by format, the end of a clip
+// reported once and only for the clip being played, calls from inside the end
+// callback, clips opened ahead taken once or freed, long clips opened without
+// decoding them whole, and no player without an audio device. On a real
+// PulseAudio daemon: clips joined without silence, the volume changed
+// mid-clip, no stream while nothing plays, and neither opening nor closing
+// waits for ever on a daemon that stops answering.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
+#include <cstdlib>
+
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -16,8 +21,10 @@
 #include <vector>
 
 #include "support/PulseServer.h"
+#include "support/PulseVolumes.h"
 #include "support/TempProgramDir.h"
 #include "support/ToneClip.h"
+#include "support/WaitUntil.h"
 #include "voice/SdlAudioPlayer.h"
 
 namespace {
@@ -27,12 +34,16 @@ class SdlAudioPlayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+        MakePlayer(SdlAudioPlayer::kBufferFrames);
+    }
+    void TearDown() override { m_player.reset(); }
+
+    void MakePlayer(int bufferFrames) {
         std::string reason;
-        m_player = SdlAudioPlayer::Create(&reason);
+        m_player = SdlAudioPlayer::Create(&reason, bufferFrames);
         ASSERT_NE(m_player, nullptr) << reason;
         m_player->SetEndCallback([this] { OnEnd(); });
     }
-    void TearDown() override { m_player.reset(); }
 
     std::string Tone(const std::string& name, double seconds, int frequency = 440) {
         const std::string path = m_dir.File(name);
@@ -184,7 +195,7 @@ TEST_F(SdlAudioPlayerTest, AClipOpenedAheadIsTakenOnceWithoutReadingTheFileAgain
     ASSERT_TRUE(m_player->Open(first));
     ASSERT_TRUE(m_player->Play());
     ASSERT_TRUE(m_player->OpenAhead(next));
-    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 2);
+    EXPECT_EQ(SdlAudioPlayer::DecodersHeld(), 2);
     ASSERT_TRUE(WaitForEnds(1));
     std::filesystem::remove(next);
     m_player->Close();
@@ -192,16 +203,52 @@ TEST_F(SdlAudioPlayerTest, AClipOpenedAheadIsTakenOnceWithoutReadingTheFileAgain
     ASSERT_TRUE(m_player->Play());
     ASSERT_TRUE(WaitForEnds(2));
     m_player->Close();
-    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 0);
+    EXPECT_EQ(SdlAudioPlayer::DecodersHeld(), 0);
     EXPECT_FALSE(m_player->Open(next)) << "taken once, then gone";
     EXPECT_FALSE(m_player->OpenAhead(next));
-    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 0);
+    EXPECT_EQ(SdlAudioPlayer::DecodersHeld(), 0);
 }
+
+// Resident memory of this process in kB, as the kernel counts it.
+long ResidentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+class SdlAudioPlayerLongClip : public SdlAudioPlayerTest,
+                               public ::testing::WithParamInterface<const char*> {};
+
+// Ten minutes of stereo 44.1 kHz are 106 MB decoded; opened and opened ahead
+// (twice that decoded whole), the player holds only its decoders.
+TEST_P(SdlAudioPlayerLongClip, OpensWithoutDecodingTheClipWhole) {
+    // Made by sox in a shell: encoding ten minutes of mp3 outlasts the
+    // helper's patience on a busy machine.
+    const std::string path = m_dir.File(std::string("long.") + GetParam());
+    ASSERT_EQ(
+        std::system(("sox -n -r 44100 -c 1 '" + path + "' synth 600 sine 440 vol 0.5").c_str()), 0);
+    const long before = ResidentKb();
+    ASSERT_GT(before, 0);
+    ASSERT_TRUE(m_player->Open(path)) << m_player->LastError();
+    ASSERT_TRUE(m_player->OpenAhead(path));
+    ASSERT_TRUE(m_player->Play());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(ResidentKb() - before, 20 * 1024);
+    m_player->Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SdlAudioPlayerLongClip, ::testing::Values("wav", "mp3"),
+                         [](const auto& info) { return std::string(info.param); });
 
 struct AheadCase {
     const char* name;
     void (*then)(SdlAudioPlayer& player, const std::string& other);
-    int held;  // decoded clips held afterwards: the open one, if any
+    int held;  // clips held open afterwards: the open one, if any
 };
 
 void PrintTo(const AheadCase& c, std::ostream* os) {
@@ -219,11 +266,11 @@ TEST_P(SdlAudioPlayerAhead, AClipOpenedAheadAndNotPlayedIsFreed) {
     ASSERT_TRUE(m_player->Open(playing));
     ASSERT_TRUE(m_player->Play());
     ASSERT_TRUE(m_player->OpenAhead(ahead));
-    ASSERT_EQ(SdlAudioPlayer::ChunksHeld(), 2);
+    ASSERT_EQ(SdlAudioPlayer::DecodersHeld(), 2);
     GetParam().then(*m_player, other);
-    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), GetParam().held);
+    EXPECT_EQ(SdlAudioPlayer::DecodersHeld(), GetParam().held);
     m_player.reset();
-    EXPECT_EQ(SdlAudioPlayer::ChunksHeld(), 0);
+    EXPECT_EQ(SdlAudioPlayer::DecodersHeld(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -265,6 +312,163 @@ TEST(SdlAudioPlayerDevice, NoUsableAudioDeviceGivesNoPlayer) {
     EXPECT_FALSE(reason.empty());
     // Nothing is left half open: the next player gets the device.
     EXPECT_NE(SdlAudioPlayer::Create(&reason), nullptr) << reason;
+}
+
+// The player on a real PulseAudio daemon whose null sink is recorded. A large
+// buffer keeps a busy test machine from underrunning, which would put
+// silence into the recording that the player did not.
+class SdlAudioPlayerOnPulse : public SdlAudioPlayerTest {
+protected:
+    void SetUp() override {
+        std::string why;
+        ASSERT_TRUE(m_server.Start(&why)) << why;
+        ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+        MakePlayer(4096);
+    }
+    void TearDown() override {
+        m_player.reset();
+        m_server.Stop();
+        ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    }
+
+    size_t SinkInputs() { return pulse_volumes::List(m_dir.File("inputs.json")).size(); }
+
+    // The owner's part at each end, as PlayHelper does it: stop and close,
+    // then open and play the next clip, which was opened ahead.
+    void PlayInTurn(const std::vector<std::string>& clips) {
+        // Shared: the fixture calls a copy of the callback.
+        auto next = std::make_shared<size_t>(1);
+        m_onEnd = [this, clips, next] {
+            if (*next < clips.size()) {
+                m_player->Close();
+                m_player->Stop();
+                ASSERT_TRUE(m_player->Open(clips[(*next)++]));
+                ASSERT_TRUE(m_player->Play());
+                if (*next < clips.size()) {
+                    ASSERT_TRUE(m_player->OpenAhead(clips[*next]));
+                }
+            }
+        };
+        ASSERT_TRUE(m_player->Open(clips[0]));
+        ASSERT_TRUE(m_player->Play());
+        ASSERT_TRUE(m_player->OpenAhead(clips[1]));
+    }
+
+    PulseServer m_server;
+};
+
+// The longest run of near-zero samples between the first and the last loud one.
+size_t LongestQuietRunWithin(const std::vector<int16_t>& samples) {
+    constexpr int kLoud = 3000;
+    constexpr int kQuiet = 16;
+    size_t first = samples.size();
+    size_t last = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (std::abs(samples[i]) > kLoud) {
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    size_t longest = 0;
+    size_t run = 0;
+    for (size_t i = first; i <= last && i < samples.size(); ++i) {
+        run = std::abs(samples[i]) <= kQuiet ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
+struct JoinCase {
+    const char* label;
+    const char* first;
+    const char* second;
+};
+
+void PrintTo(const JoinCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class SdlAudioPlayerJoin : public SdlAudioPlayerOnPulse,
+                           public ::testing::WithParamInterface<JoinCase> {
+protected:
+    // Half a second of tone; an mp3 is encoded by lame, whose header tells
+    // the decoder how much encoder delay and padding to cut (sox's mp3 has
+    // none, and its padding is silence in the clip itself).
+    std::string Clip(const std::string& name, int frequency) {
+        const std::string wav = Tone(name + ".wav", 0.5, frequency);
+        if (name.size() < 4 || name.substr(name.size() - 4) != ".mp3") {
+            return wav;
+        }
+        const std::string mp3 = m_dir.File(name);
+        EXPECT_EQ(std::system(("lame --quiet '" + wav + "' '" + mp3 + "'").c_str()), 0);
+        return mp3;
+    }
+};
+
+// Two tones played in turn, the second opened ahead, sound as one: no run of
+// silence of 1 ms or more where they meet (SDL_mixer left 9 to 17 ms).
+TEST_P(SdlAudioPlayerJoin, ClipsOpenedAheadFollowWithoutSilence) {
+    const std::vector<std::string> clips = {Clip(GetParam().first, 440),
+                                            Clip(GetParam().second, 660)};
+    ASSERT_TRUE(m_server.StartRecording());
+    PlayInTurn(clips);
+    ASSERT_TRUE(WaitForEnds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::vector<int16_t> samples = m_server.StopRecording();
+    EXPECT_GT(SoundingSeconds(samples), 0.9) << "both tones came out";
+    EXPECT_LT(LongestQuietRunWithin(samples), size_t{PulseServer::kRecordRate / 1000});
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SdlAudioPlayerJoin,
+                         ::testing::Values(JoinCase{"WavToWav", "a.wav", "b.wav"},
+                                           JoinCase{"Mp3ToWav", "a.mp3", "b.wav"},
+                                           JoinCase{"WavToMp3", "a.wav", "b.mp3"}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+double Rms(const std::vector<int16_t>& samples, size_t from, size_t to) {
+    double sum = 0;
+    to = std::min(to, samples.size());
+    for (size_t i = from; i < to; ++i) {
+        sum += double(samples[i]) * samples[i];
+    }
+    return to > from ? std::sqrt(sum / double(to - from)) : 0.0;
+}
+
+TEST_F(SdlAudioPlayerOnPulse, AVolumeChangedMidClipIsHeardInThatClip) {
+    const std::string clip = Tone("long.wav", 3);
+    ASSERT_TRUE(m_server.StartRecording());
+    ASSERT_TRUE(m_player->Open(clip));
+    ASSERT_TRUE(m_player->Play());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    m_player->SetVolume(10, 10);
+    ASSERT_TRUE(WaitForEnds(1));
+    const std::vector<int16_t> samples = m_server.StopRecording();
+    size_t first = 0;
+    while (first < samples.size() && std::abs(samples[first]) < 2000) {
+        ++first;
+    }
+    constexpr size_t kRate = PulseServer::kRecordRate;
+    const double loud = Rms(samples, first + kRate / 10, first + kRate / 2);
+    const double quiet = Rms(samples, first + kRate * 22 / 10, first + kRate * 28 / 10);
+    EXPECT_GT(loud, 5000);
+    EXPECT_LT(quiet, loud / 4);
+    EXPECT_GT(quiet, loud / 40) << "still playing, at a tenth";
+}
+
+// Nothing to play, no stream on the server: SDL would otherwise feed it
+// silence for as long as the program runs. The next clip opens it again.
+TEST_F(SdlAudioPlayerOnPulse, TheDeviceDoesNotRunWhileThereIsNothingToPlay) {
+    const std::string clip = Tone("clip.wav", 0.5);
+    ASSERT_TRUE(m_player->Open(clip));
+    ASSERT_TRUE(m_player->Play());
+    EXPECT_EQ(SinkInputs(), 1u);
+    ASSERT_TRUE(WaitForEnds(1));
+    EXPECT_TRUE(WaitUntil([&] { return SinkInputs() == 0; }, 30));
+
+    ASSERT_TRUE(m_player->Open(clip));
+    ASSERT_TRUE(m_player->Play());
+    EXPECT_EQ(SinkInputs(), 1u);
+    ASSERT_TRUE(WaitForEnds(2));
 }
 
 // A daemon stopped with SIGSTOP keeps its socket and never answers; SDL would
