@@ -9,34 +9,12 @@
 #include <string>
 
 #include "app/AtomicFile.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempProgramDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Files past `bytes` cannot grow while it lives: the next write fails as on a
-// full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        ::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit m_old{};
-    sighandler_t m_oldHandler = nullptr;
-};
 
 std::map<std::string, std::string> Folder(const TempProgramDir& dir) {
     std::map<std::string, std::string> files;

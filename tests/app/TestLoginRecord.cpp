@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/LoginRecord.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempProgramDir.h"
 
 namespace {
@@ -237,29 +238,6 @@ TEST_F(LoginRecordTest, AnUnwritableFolderKeepsTheOldFileAndReportsFailure) {
     EXPECT_TRUE(ReadOk().autoLogin);
     EXPECT_TRUE(Strays().empty());
 }
-
-// A disk that fills up halfway through the write: the file-size limit makes
-// every write past the first bytes fail, as a full disk would.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        ::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit m_old{};
-    sighandler_t m_oldHandler = nullptr;
-};
 
 TEST_F(LoginRecordTest, AWriteThatStopsHalfwayKeepsTheOldFile) {
     ASSERT_TRUE(SaveLoginRecord(0, true, "a", "12345", "", "5001"));
