@@ -303,7 +303,17 @@ bool PulseSessions::WriteRemembered(const std::vector<RememberedLevel>& levels) 
         return false;
     }
     ++state.pending;
-    return connection.RunUntil([&state] { return state.pending == 0; }) && !state.failed;
+    if (!connection.RunUntil([&state] { return state.pending == 0; }) || state.failed) {
+        return false;
+    }
+    // PipeWire's pulse server acknowledges the write before it has passed it
+    // on to its session manager, and a connection closed at once can take the
+    // write with it (about one restore in five). One more round trip lets the
+    // server finish its turn first.
+    ReadState after;
+    return connection.Track(
+               pa_context_get_server_info(connection.Context(), &OnServerInfo, &after)) &&
+           connection.RunUntil([&after] { return after.serverKnown; });
 }
 
 std::unique_ptr<PulseWatch> PulseSessions::Watch(PulseWatch::Added added) {

@@ -211,12 +211,6 @@ private:
 // what it remembered, so the player's next song starts at its 50 %, not at
 // the 0 the lowering taught the server, and nothing is left for a later try.
 TEST_P(OthersComeBackTest, StreamsThatEndDuringTheRunLeaveTheirProgramsLevelBehind) {
-    if (GetParam() == Server::PipeWire) {
-        // Open fault: PipeWire's session manager does not always take the
-        // level written back to the pulse server, and a later song of the
-        // program then starts at 0 (seen in about one run in three).
-        GTEST_SKIP() << "the written-back level is not always taken on PipeWire yet";
-    }
     SpawnedProcess& song = StartApp("Music Player");
     ASSERT_FALSE(WaitForLevel(song).empty());
     SetLevel(song, 0.5);
