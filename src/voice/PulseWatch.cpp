@@ -3,10 +3,9 @@
 #include <pulse/context.h>
 #include <pulse/introspect.h>
 #include <pulse/proplist.h>
+#include <pulse/rtclock.h>
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
-
-#include <time.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,6 +20,7 @@ struct PulseWatch::Impl {
     // 1 once the server took the subscription, -1 refused. Set on the loop's
     // thread; atomic, as the loop's lock is inside libpulse.
     std::atomic<int> subscribed{0};
+    bool timedOut = false;  // set and read with the loop locked
 
     ~Impl() {
         if (loop != nullptr) {
@@ -44,24 +44,32 @@ struct PulseWatch::Impl {
     }
 
     static void OnSubscribed(pa_context* /*context*/, int success, void* user) {
-        static_cast<Impl*>(user)->subscribed = success != 0 ? 1 : -1;
+        auto* self = static_cast<Impl*>(user);
+        self->subscribed = success != 0 ? 1 : -1;
+        pa_threaded_mainloop_signal(self->loop, 0);
     }
 
-    // Waits with the loop locked; polled, since the threaded loop's own wait
-    // has no deadline and a server may accept and never answer.
+    static void OnState(pa_context* /*context*/, void* user) {
+        pa_threaded_mainloop_signal(static_cast<Impl*>(user)->loop, 0);
+    }
+
+    // The threaded loop's own wait has no deadline, and a server may accept
+    // and never answer: a timer on the loop wakes the wait at the deadline.
+    static void OnDeadline(pa_mainloop_api* /*api*/, pa_time_event* /*event*/,
+                           const struct timeval* /*when*/, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        self->timedOut = true;
+        pa_threaded_mainloop_signal(self->loop, 0);
+    }
+
+    // Waits with the loop locked, woken by the loop's callbacks.
     template <typename Done>
-    bool WaitUntil(Done done, std::chrono::steady_clock::time_point deadline) {
+    bool WaitUntil(Done done) {
         while (!done()) {
-            if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) ||
-                std::chrono::steady_clock::now() >= deadline) {
+            if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) || timedOut) {
                 return false;
             }
-            pa_threaded_mainloop_unlock(loop);
-            struct timespec pause {
-                0, 5'000'000
-            };
-            nanosleep(&pause, nullptr);
-            pa_threaded_mainloop_lock(loop);
+            pa_threaded_mainloop_wait(loop);
         }
         return true;
     }
@@ -110,28 +118,36 @@ std::unique_ptr<PulseWatch> PulseWatch::Start(Added added) {
         return nullptr;
     }
     pa_context_set_subscribe_callback(impl->context, &Impl::OnEvent, impl.get());
+    pa_context_set_state_callback(impl->context, &Impl::OnState, impl.get());
     if (pa_context_connect(impl->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
         pa_threaded_mainloop_start(impl->loop) < 0) {
         return nullptr;
     }
-    const auto deadline = std::chrono::steady_clock::now() + PulseSessions::kDeadline;
+    const auto limit =
+        std::chrono::duration_cast<std::chrono::microseconds>(PulseSessions::kDeadline);
     Impl* state = impl.get();
     pa_threaded_mainloop_lock(impl->loop);
     // Queued under the lock, as the loop's task list is not shared otherwise.
     pa_threaded_mainloop_once_unlocked(impl->loop, &Impl::OnLoopThread, nullptr);
-    bool ready = impl->WaitUntil(
-        [state] { return pa_context_get_state(state->context) == PA_CONTEXT_READY; }, deadline);
+    pa_time_event* deadline = pa_context_rttime_new(impl->context, pa_rtclock_now() + limit.count(),
+                                                    &Impl::OnDeadline, state);
+    bool ready = deadline != nullptr && impl->WaitUntil([state] {
+        return pa_context_get_state(state->context) == PA_CONTEXT_READY;
+    });
     if (ready) {
         // Waited for, so that no stream that appears after Start returns is missed.
         pa_operation* operation = pa_context_subscribe(
             impl->context, PA_SUBSCRIPTION_MASK_SINK_INPUT, &Impl::OnSubscribed, state);
         ready = operation != nullptr &&
-                impl->WaitUntil([state] { return state->subscribed != 0; }, deadline) &&
-                impl->subscribed > 0;
+                impl->WaitUntil([state] { return state->subscribed != 0; }) && impl->subscribed > 0;
         if (operation != nullptr) {
             pa_operation_unref(operation);
         }
     }
+    if (deadline != nullptr) {
+        pa_threaded_mainloop_get_api(impl->loop)->time_free(deadline);
+    }
+    pa_context_set_state_callback(impl->context, nullptr, nullptr);
     pa_threaded_mainloop_unlock(impl->loop);
     if (!ready) {
         return nullptr;
