@@ -315,6 +315,7 @@ void PlayHelper::Advance() {
             m_current.pop_front();
             switch (Play(clip)) {
                 case Outcome::Started:
+                    LowerOthers();
                     return;
                 case Outcome::Skipped:
                     continue;
@@ -366,9 +367,16 @@ void PlayHelper::StartRun() {
         return;
     }
     m_inRun = true;
-    // Levels are saved once per run: lowering again while lowered would save
-    // the zeros and restore them.
-    if (!m_muted && m_shieldOn && m_shieldOn()) {
+}
+
+void PlayHelper::LowerOthers() {
+    // After the run's first clip has started, not before: the device takes
+    // longer to sound it (a buffer and the server's latency) than the
+    // lowering takes, so others are quiet by the first sound, and the first
+    // sound does not wait for the lowering's calls to the sound server. A run
+    // none of whose clips could start lowers nothing. Levels are saved once
+    // per run: lowering again while lowered would save the zeros and restore them.
+    if (m_inRun && !m_muted && m_shieldOn && m_shieldOn()) {
         m_muting->Lower();
         m_muted = true;
     }

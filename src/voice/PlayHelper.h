@@ -122,6 +122,7 @@ private:
     void OpenNextAhead();
     bool TakeNext(Announcement& next);
     void StartRun();
+    void LowerOthers();
     void EndRun();
     void BeginOutage();
     bool TryNewPlayer();

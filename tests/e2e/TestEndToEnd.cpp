@@ -186,9 +186,11 @@ TEST_F(EndToEndTest, LogsInSpeaksTheCashiersMessagesAndLeavesCleanlyOnSigterm) {
         // 1234,101: one thousand two hundred thirty four
         "工作人员请注意.wav", "1.wav", "千.wav", "2.wav", "百.wav", "3.wav", "十.wav", "4.wav",
         "号机需要服务员帮助.mp3"};
-    // The player is silenced while the run is spoken ...
+    // The player is silenced while the run is spoken (lowered right after
+    // its first clip has started) ...
     ASSERT_TRUE(WaitUntil([&] { return !PlayedClips().empty(); })) << Logs();
-    EXPECT_EQ(playerLevels(), std::vector<Channels>{Stereo(0.0)});
+    EXPECT_TRUE(WaitUntil([&] { return playerLevels() == std::vector<Channels>{Stereo(0.0)}; }))
+        << Logs();
     // ... and back at its level once the last clip has ended.
     ASSERT_TRUE(WaitUntil(
         [&] {
@@ -214,7 +216,8 @@ TEST_F(EndToEndTest, LogsInSpeaksTheCashiersMessagesAndLeavesCleanlyOnSigterm) {
     const size_t played = PlayedClips().size();
     EXPECT_EQ(m_program.Send(m_port, {"1234,101"}), "OK\n");
     ASSERT_TRUE(WaitUntil([&] { return PlayedClips().size() > played; })) << Logs();
-    EXPECT_EQ(playerLevels(), std::vector<Channels>{Stereo(0.0)});
+    EXPECT_TRUE(WaitUntil([&] { return playerLevels() == std::vector<Channels>{Stereo(0.0)}; }))
+        << Logs();
     EXPECT_EQ(ProgramFolder::StopWithSigterm(program), "exit 0") << m_dir.Read("stderr.txt");
 
     EXPECT_EQ(playerLevels(), before);

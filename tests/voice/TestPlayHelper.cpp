@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -191,11 +192,12 @@ public:
         m_record->volume = left;
     }
     void Stop() override {}
+    // A clip named "missing..." cannot be opened.
     bool Open(const std::string& path) override {
         m_path = path.substr(path.rfind('/') + 1);
         std::lock_guard<std::mutex> lock(m_record->mutex);
         m_record->ahead.clear();
-        return true;
+        return m_path.rfind("missing", 0) != 0;
     }
     bool OpenAhead(const std::string& path) override {
         std::lock_guard<std::mutex> lock(m_record->mutex);
@@ -270,17 +272,53 @@ private:
 struct MutingCounts {
     std::atomic<int> lowered{0};
     std::atomic<int> restored{0};
+    std::function<void()> whenLowered;  // set before the run
 };
 
 class CountingMuting : public OthersMuting {
 public:
     explicit CountingMuting(std::shared_ptr<MutingCounts> counts) : m_counts(std::move(counts)) {}
-    void Lower() override { ++m_counts->lowered; }
+    void Lower() override {
+        ++m_counts->lowered;
+        if (m_counts->whenLowered) {
+            m_counts->whenLowered();
+        }
+    }
     void Restore() override { ++m_counts->restored; }
 
 private:
     std::shared_ptr<MutingCounts> m_counts;
 };
+
+// Others are lowered once a run's first clip is under way, so that its
+// first sound never waits for the sound server's calls; a run none of whose
+// clips opens lowers nothing and so has nothing to give back.
+TEST_F(PlayHelperTest, OthersAreLoweredOnceTheRunsFirstClipHasStarted) {
+    FakePlayers players;
+    m_makePlayer = players.Factory();
+    const auto counts = std::make_shared<MutingCounts>();
+    MutingCounts& muting = *counts;
+    std::vector<std::string> playedWhenLowered;
+    muting.whenLowered = [&] { playedWhenLowered = players.Played(0); };
+    m_muting = std::make_unique<CountingMuting>(counts);
+    m_shield = true;
+    PlayHelper* helper = Start();
+
+    helper->Enqueue({"missing.wav"});
+    ASSERT_TRUE(WaitIdle(helper));
+    EXPECT_EQ(muting.lowered.load(), 0);
+    EXPECT_EQ(muting.restored.load(), 0);
+
+    helper->Enqueue({"missing.wav", "a.wav", "b.mp3"});
+    ASSERT_TRUE(WaitUntil([&] { return muting.lowered.load() == 1; }));
+    EXPECT_EQ(playedWhenLowered, std::vector<std::string>{"a.wav"});
+    players.End(0)();
+    ASSERT_TRUE(WaitUntil([&] { return players.Played(0).size() == 2; }));
+    players.End(0)();
+    ASSERT_TRUE(WaitIdle(helper));
+    EXPECT_EQ(muting.lowered.load(), 1) << "once per run";
+    EXPECT_EQ(muting.restored.load(), 1);
+}
 
 const std::string kOutage = "PlayHelper 音频设备已断开";
 const std::string kBack = "PlayHelper 音频设备已恢复";

@@ -36,7 +36,7 @@ protected:
         m_shield = true;
     }
 
-    // Waits until the clip was started: the lowering of a run is done by then.
+    // Waits until the clip was started.
     bool WaitStarted(const std::string& clip) {
         for (int i = 0; i < 1200; ++i) {
             if (Log().find("PlayHelper::Play " + m_audio + clip) != std::string::npos) {
@@ -54,6 +54,15 @@ protected:
 
     std::vector<Channels> Levels(const SpawnedProcess& player) {
         return pulse_volumes::Read(m_dir.File("inputs.json"))[static_cast<uint32_t>(player.Pid())];
+    }
+
+    // Others are lowered right after the run's first clip has started: waits
+    // (a guard against hanging, not a speed check) until `player` is at `level`.
+    std::vector<Channels> WaitForLevel(const SpawnedProcess& player, double level) {
+        for (int i = 0; i < 100 && Levels(player) != std::vector<Channels>{Stereo(level)}; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return Levels(player);
     }
 
     bool WaitForStream(const SpawnedProcess& player) {
@@ -125,8 +134,8 @@ TEST_P(SpeakingRun, OthersAreSilentDuringTheRunAndBackAtTheirLevelsAfterIt) {
         helper->Enqueue(announcement);
     }
     ASSERT_TRUE(WaitStarted(GetParam().firstHeard));
-    EXPECT_EQ(Levels(player), std::vector<Channels>{Stereo(0.0)});
-    EXPECT_EQ(Levels(browser), std::vector<Channels>{Stereo(0.0)});
+    EXPECT_EQ(WaitForLevel(player, 0.0), std::vector<Channels>{Stereo(0.0)});
+    EXPECT_EQ(WaitForLevel(browser, 0.0), std::vector<Channels>{Stereo(0.0)});
     ASSERT_TRUE(WaitIdle(helper));
     EXPECT_EQ(Levels(player), std::vector<Channels>{Stereo(0.6)});
     EXPECT_EQ(Levels(browser), std::vector<Channels>{Stereo(1.0)});
@@ -167,7 +176,7 @@ TEST_F(SpeakingOnPulseTest, ShutdownMidRunGivesOthersTheirLevelsBack) {
     PlayHelper* helper = Start();
     helper->Enqueue({"minute.wav"});
     ASSERT_TRUE(WaitStarted("minute.wav"));
-    ASSERT_EQ(Levels(player), std::vector<Channels>{Stereo(0.0)});
+    ASSERT_EQ(WaitForLevel(player, 0.0), std::vector<Channels>{Stereo(0.0)});
     Shutdown();
     EXPECT_EQ(Levels(player), std::vector<Channels>{Stereo(0.6)});
 }
