@@ -5,7 +5,7 @@
 # text is spoken from pinyin with tone numbers by the voice's pinyin variant;
 # the Chinese column beside it says what the clip means. A name ending in .wav becomes a 16 kHz mono
 # 16-bit wav, a name ending in .mp3 a 16 kHz mono mp3 at 32 kbit/s, so the repo
-# stays small and SDL_mixer plays both.
+# stays small and the player decodes both.
 #
 #   audio/make_clips.sh [output folder]     (default: audio/clips beside this script)
 #
