@@ -12,6 +12,9 @@
 // back. A restore the server did not take (it cannot be reached) keeps the
 // saved levels and is tried again at the next lowering and at the next
 // restore (the shutdown's).
+// On Windows the streams are the programs' Core Audio sessions on every active
+// render endpoint (ShieldOthersWindows.cpp, SessionShield) and the server's
+// memory is Windows' own, by program; the same guarantees hold there.
 void ShieldOthers(bool restore);
 
 // The file beside the program that holds the saved levels from before a
