@@ -128,8 +128,11 @@ build_tinyxml2() {
   cmake_build "$1" -DBUILD_SHARED_LIBS=OFF -Dtinyxml2_BUILD_TESTING=OFF
 }
 
+# Its MinGW config header defines int64_t as a macro over the one MinGW has,
+# and in_addr_t (which Winsock lacks) only inside that same block.
 build_log4cpp() {
-  autotools_build "$1" --disable-doxygen --disable-html-docs
+  autotools_build "$1" --disable-doxygen --disable-html-docs \
+    CPPFLAGS="-I$prefix/include -DLOG4CPP_HAVE_INT64_T -Din_addr_t=u_long"
 }
 
 # The program uses DES-CBC only: no public-key algorithms, so no GMP.
@@ -228,6 +231,29 @@ EOF
   apt-get "${apt_opts[@]}" -q update >&2 || die "apt-get update of the Debian source lists failed"
 }
 
+# Where a mirror no longer holds a source package's files (log4cpp 1.1.3-3.1
+# here: its .dsc is served, its tarballs are not), the upstream tarball that
+# Debian's pool keeps for the next release is used instead, checked against
+# the hash written here; the log says so.
+declare -A fallback_url=(
+  [log4cpp]=http://deb.debian.org/debian/pool/main/l/log4cpp/log4cpp_1.1.4.orig.tar.gz
+)
+declare -A fallback_sha256=(
+  [log4cpp]=696113659e426540625274a8b251052cc04306d8ee5c42a0c7639f39ca90c9d6
+)
+
+# Unpacks SOURCE's fallback tarball into DIR; false when it has none.
+fetch_fallback() {
+  local url=${fallback_url[$1]:-} tmp=$3
+  [ -n "$url" ] || return 1
+  log "$1 $2: the mirror lacks its files; using ${url##*/} instead"
+  curl -fsSL -o "$tmp/fallback.tar.gz" "$url" || die "could not fetch $url"
+  echo "${fallback_sha256[$1]}  $tmp/fallback.tar.gz" | sha256sum -c --quiet - ||
+    die "${url##*/} does not have the expected SHA-256"
+  mkdir "$tmp/unpacked"
+  tar -xzf "$tmp/fallback.tar.gz" -C "$tmp/unpacked" --strip-components=2
+}
+
 # Prints the unpacked, Debian-patched source tree of SOURCE at VERSION. apt
 # checks each file it fetches against the signed Sources index; a mirror may
 # lack only an upstream signature (.asc), which dpkg-source then goes without.
@@ -240,12 +266,19 @@ fetch() {
     files=$(apt-get "${apt_opts[@]}" -qq --only-source --print-uris source "$1=$2" | awk '{print $2}')
     [ -n "$files" ] || die "apt finds no source package $1=$2"
     apt-get "${apt_opts[@]}" -q --only-source --download-only source "$1=$2" >&2 || true
+    local missing=""
     for f in $files; do
-      [ -f "$f" ] || [[ $f == *.asc ]] || die "could not fetch $f of the source package $1=$2"
+      [ -f "$f" ] || [[ $f == *.asc ]] || missing="$missing $f"
       [[ $f != *.dsc ]] || dsc=$f
     done
-    dpkg-source --no-check -x "$dsc" unpacked >&2
-    mv unpacked "$dir"
+    if [ -z "$missing" ]; then
+      dpkg-source --no-check -x "$dsc" unpacked >&2
+      mv unpacked "$dir"
+    elif fetch_fallback "$1" "$2" "$tmp" >&2; then
+      mv "$tmp/unpacked" "$dir"
+    else
+      die "could not fetch$missing of the source package $1=$2"
+    fi
     cd "$cache"
     rm -rf "$tmp"
   fi
