@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs. Safe to run again: apt-get
-# skips what is already there.
+# Installs every Debian package the project needs, or those of the list file
+# given as argument (for example scripts/packages-windows.txt). Safe to run
+# again: apt-get skips what is already there.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-mapfile -t pkgs < <(grep -v '^\s*#' "$here/packages.txt" | grep -v '^\s*$')
+list=${1:-$here/packages.txt}
+[ -r "$list" ] || { echo "install-deps: cannot read package list $list" >&2; exit 1; }
+mapfile -t pkgs < <(grep -v '^\s*#' "$list" | grep -v '^\s*$')
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
