@@ -646,7 +646,9 @@ void Idle(Recorder& recorder, const Announcement& clips, int seconds) {
             std::this_thread::sleep_for(10ms);
         recorder.WaitSilence(300ms);
     }
-    std::map<long, ThreadCost> first, last;
+    // From 5 s on, the device closed for idleness is behind.
+    constexpr int kSettled = 5;
+    std::map<long, ThreadCost> first, settled, last;
     for (const auto& [tid, cost] : ThreadCosts()) {
         if (!others.count(tid))
             first[tid] = cost;
@@ -659,34 +661,43 @@ void Idle(Recorder& recorder, const Announcement& clips, int seconds) {
             if (!others.count(tid))
                 last[tid] = cost;
         }
+        if (s == kSettled)
+            settled = last;
     }
     const auto now = ThreadCosts();
-    long ticks = 0, voluntary = 0, involuntary = 0;
-    long long runNs = 0;
+    long ticks = 0, voluntary = 0, involuntary = 0, lateSwitches = 0;
+    long long runNs = 0, lateNs = 0;
     int threads = 0, ended = 0;
+    const ThreadCost zero;
     for (const auto& [tid, cost] : last) {
-        const auto was = first.find(tid);
-        const ThreadCost zero;
-        const ThreadCost& from = was != first.end() ? was->second : zero;
+        const ThreadCost& from = first.count(tid) ? first.at(tid) : zero;
+        const ThreadCost& mid = settled.count(tid) ? settled.at(tid) : zero;
         const bool gone = !now.count(tid);
         ++(gone ? ended : threads);
         ticks += cost.ticks - from.ticks;
         runNs += cost.runNs - from.runNs;
         voluntary += cost.voluntary - from.voluntary;
         involuntary += cost.involuntary - from.involuntary;
+        const long late = cost.voluntary + cost.involuntary - mid.voluntary - mid.involuntary;
+        lateSwitches += late;
+        lateNs += cost.runNs - mid.runNs;
         std::printf(
-            "idle_thread name=%s ended=%d ticks=%ld run_ms=%.2f voluntary=%ld involuntary=%ld\n",
+            "idle_thread name=%s ended=%d ticks=%ld run_ms=%.2f voluntary=%ld involuntary=%ld "
+            "late_switches=%ld\n",
             cost.name.c_str(), gone ? 1 : 0, cost.ticks - from.ticks,
             static_cast<double>(cost.runNs - from.runNs) / 1e6, cost.voluntary - from.voluntary,
-            cost.involuntary - from.involuntary);
+            cost.involuntary - from.involuntary, late);
     }
     const long hz = sysconf(_SC_CLK_TCK);
     std::printf(
         "idle seconds=%d ticks=%ld cpu_ticks_pct=%.3f run_ms=%.2f cpu_pct=%.4f voluntary=%ld "
-        "involuntary=%ld switches_per_s=%.2f threads_left=%d threads_ended=%d\n",
+        "involuntary=%ld switches_per_s=%.2f threads_left=%d threads_ended=%d late_from_s=%d "
+        "late_run_ms=%.2f late_switches_per_s=%.2f\n",
         seconds, ticks, 100.0 * static_cast<double>(ticks) / static_cast<double>(hz) / seconds,
         static_cast<double>(runNs) / 1e6, static_cast<double>(runNs) / 1e7 / seconds, voluntary,
-        involuntary, static_cast<double>(voluntary + involuntary) / seconds, threads, ended);
+        involuntary, static_cast<double>(voluntary + involuntary) / seconds, threads, ended,
+        kSettled, static_cast<double>(lateNs) / 1e6,
+        seconds > kSettled ? static_cast<double>(lateSwitches) / (seconds - kSettled) : 0.0);
     std::fflush(stdout);
     playThread.Stop();
 }

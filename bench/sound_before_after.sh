@@ -85,7 +85,12 @@ run() {
     done
 }
 
-run quiet road,player,reference,joins,steady PROBE_SHIELD=0
+# One series at a time, so that the two probes of a series run minutes apart
+# at most on a machine whose load comes and goes.
+run quiet road PROBE_SHIELD=0
+run device player,reference PROBE_SHIELD=0
+run joins joins PROBE_SHIELD=0
+run steady steady PROBE_SHIELD=0
 run shield road PROBE_SHIELD=1
 run other road PROBE_SHIELD=1
 run cold cold PROBE_SHIELD=0
@@ -99,8 +104,20 @@ stop_other
 field() { echo "$2" | tr ' ' '\n' | sed -n "s/^$1=//p"; }
 # line NAME PROBE PATTERN: the probe's first line that starts with PATTERN.
 line() { grep -m1 "^$3" "$work/$1.$2" || true; }
-# underruns NAME PROBE STREAM: the server's underrun lines for the stream.
-underruns() { grep -c "underrun of '$3'" "$work/$1.$2.log" || true; }
+# underruns NAME PROBE STREAM: the server's underrun lines for the stream, and
+# in brackets those it logs as the stream closes (its last data played out,
+# then "Freeing input" within a few lines), which are no gap in the sound.
+underruns() {
+    awk -v s="$3" '
+        index($0, "underrun of '"'"'" s "'"'"'") { n++; at[n] = NR }
+        index($0, "Freeing input") && index($0, "\"" s "\"") { freed[NR] = 1 }
+        END {
+            for (i = 1; i <= n; i++)
+                for (k = at[i] + 1; k <= at[i] + 4; k++)
+                    if (k in freed) { c++; break }
+            printf "%d (%d at close)", n, c
+        }' "$work/$1.$2.log"
+}
 mb() { awk -v k="$1" 'BEGIN { if (k == "") print "-"; else printf "%.1f", k / 1024 }'; }
 
 chosen=$(field chosen "$(line quiet after clips)")
@@ -114,22 +131,22 @@ echo "| revision | next clip | announcements | joins | p50 ms | p90 ms | p99 ms 
 echo "|---|---|---|---|---|---|---|---|---|---|"
 for p in "${probes[@]}"; do
     for ahead in 1 0; do
-        r=$(line quiet "$p" "joins buffer=$chosen ahead=$ahead ")
+        r=$(line joins "$p" "joins buffer=$chosen ahead=$ahead ")
         stream=joins-$chosen-$([ $ahead = 1 ] && echo ahead || echo due)
         echo "| $p | $([ $ahead = 1 ] && echo opened ahead || echo opened when due) |"\
             "$(field announcements "$r") | $(field joins "$r") | $(field p50 "$r") |"\
             "$(field p90 "$r") | $(field p99 "$r") | $(field max "$r") |"\
-            "$(field underruns "$r") ($(field spoiled "$r")) | $(underruns quiet "$p" "$stream") |"
+            "$(field underruns "$r") ($(field spoiled "$r")) | $(underruns joins "$p" "$stream") |"
     done
 done
 echo
 echo "| revision | 20 s tone by the player: underruns on the monitor / server's lines | by a bare SDL device |"
 echo "|---|---|---|"
 for p in "${probes[@]}"; do
-    sp=$(line quiet "$p" "steady kind=player buffer=$chosen ")
-    sr=$(line quiet "$p" "steady kind=reference buffer=$chosen ")
-    echo "| $p | $(field underruns "$sp") / $(underruns quiet "$p" "steady-player-$chosen") |"\
-        "$(field underruns "$sr") / $(underruns quiet "$p" "steady-reference-$chosen") |"
+    sp=$(line steady "$p" "steady kind=player buffer=$chosen ")
+    sr=$(line steady "$p" "steady kind=reference buffer=$chosen ")
+    echo "| $p | $(field underruns "$sp") / $(underruns steady "$p" "steady-player-$chosen") |"\
+        "$(field underruns "$sr") / $(underruns steady "$p" "steady-reference-$chosen") |"
 done
 echo
 echo "**Message to first sound** (\`12,101\` sent on a cashier connection; *queue to Open* is"
@@ -154,12 +171,12 @@ for name in quiet shield other cold; do
     done
 done
 for p in "${probes[@]}"; do
-    r=$(line quiet "$p" "player buffer=$chosen ")
+    r=$(line device "$p" "player buffer=$chosen ")
     echo "| the player alone, Play() to sound | $p | $(field heard "$r") / - | $(field p50 "$r") |"\
         "$(field p99 "$r") | | | | |"
 done
 for p in "${probes[@]}"; do
-    r=$(line quiet "$p" "reference buffer=$chosen ")
+    r=$(line device "$p" "reference buffer=$chosen ")
     echo "| bare SDL device, same buffer (the limit) | $p | $(field heard "$r") / - |"\
         "$(field p50 "$r") | $(field p99 "$r") | | | | |"
 done
@@ -186,21 +203,23 @@ echo "**Idle after five announcements** (shield on, another program playing): th
 echo "the sound side brought, over $idle s with nothing to play (CPU from schedstat, and from"
 echo "the stat ticks; wake-ups are voluntary plus involuntary context switches):"
 echo
-echo "| revision | CPU % of a core | ticks (CPU %) | voluntary / involuntary switches | wake-ups per second | threads at the end (ended meanwhile) |"
-echo "|---|---|---|---|---|---|"
+echo "| revision | CPU % of a core | ticks (CPU %) | voluntary / involuntary switches | wake-ups per second | from 5 s on: CPU ms, wake-ups per second | threads at the end (ended meanwhile) |"
+echo "|---|---|---|---|---|---|---|"
 for p in "${probes[@]}"; do
     r=$(line idle "$p" "idle seconds=")
     echo "| $p | $(field cpu_pct "$r") | $(field ticks "$r") ($(field cpu_ticks_pct "$r")) |"\
         "$(field voluntary "$r") / $(field involuntary "$r") | $(field switches_per_s "$r") |"\
+        "$(field late_run_ms "$r"), $(field late_switches_per_s "$r") |"\
         "$(field threads_left "$r") ($(field threads_ended "$r")) |"
 done
 echo
-echo "| revision | thread | CPU ms | voluntary / involuntary switches |"
-echo "|---|---|---|---|"
+echo "| revision | thread | CPU ms | voluntary / involuntary switches | switches from 5 s on |"
+echo "|---|---|---|---|---|"
 for p in "${probes[@]}"; do
     grep '^idle_thread ' "$work/idle.$p" | while read -r t; do
         echo "| $p | $(field name "$t")$([ "$(field ended "$t")" = 1 ] && echo " (ended)") |"\
-            "$(field run_ms "$t") | $(field voluntary "$t") / $(field involuntary "$t") |"
+            "$(field run_ms "$t") | $(field voluntary "$t") / $(field involuntary "$t") |"\
+            "$(field late_switches "$t") |"
     done
 done
 echo
