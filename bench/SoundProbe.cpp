@@ -8,8 +8,9 @@
 //
 //   road      message to first sound, 0.3 to 0.4 s after the last sound ended,
 //             split into message to queue, queue to the first clip's Open
-//             (waking the play thread, lowering other programs), and on to
-//             Play() and to sound;
+//             (waking the play thread, and lowering other programs where that
+//             comes first), and on to Play() and to sound; a lowering that
+//             follows the first Play() is timed from it;
 //   cold      the same, 2.5 to 2.6 s after the last sound: a player that
 //             closes its idle device opens it again first;
 //   player    the first clip opened and played with the player directly: the
@@ -79,6 +80,7 @@
 #include "voice/PlayHelper.h"
 #include "voice/PlayThread.h"
 #include "voice/SdlAudioPlayer.h"
+#include "voice/ShieldOthersMuting.h"
 
 namespace {
 
@@ -320,6 +322,25 @@ int SplitSilences(const std::vector<int16_t>& samples, const std::vector<size_t>
     return underruns;
 }
 
+// The program's lowering of other programs, noting when the first lowering
+// since BenchPlayer::ResetTimes (below) was through.
+class BenchMuting : public OthersMuting {
+public:
+    void Lower() override {
+        s_lowering = true;
+        m_muting.Lower();
+        Clock::time_point unset{};
+        s_loweredAt.compare_exchange_strong(unset, Clock::now());
+    }
+    void Restore() override { m_muting.Restore(); }
+
+    static inline std::atomic<bool> s_lowering{false};
+    static inline std::atomic<Clock::time_point> s_loweredAt{Clock::time_point{}};
+
+private:
+    ShieldOthersMuting m_muting;
+};
+
 // The real player as the benchmark wires it: opening ahead can be taken away
 // for the comparison, and the time each clip was started is noted.
 class BenchPlayer : public AudioPlayer {
@@ -353,6 +374,8 @@ public:
     static void ResetTimes() {
         s_openedAt = Clock::time_point{};
         s_playedAt = Clock::time_point{};
+        BenchMuting::s_lowering = false;
+        BenchMuting::s_loweredAt = Clock::time_point{};
     }
     static inline std::atomic<Clock::time_point> s_openedAt{Clock::time_point{}};
     static inline std::atomic<Clock::time_point> s_playedAt{Clock::time_point{}};
@@ -378,6 +401,7 @@ void NameStream(const std::string& name) {
 PlayHelper::Options UseBuffer(int frames, bool openAhead) {
     PlayHelper::Options options;
     options.shieldOn = [] { return IniHelper::GetInstance()->Settings().shield.load(); };
+    options.muting = std::make_unique<BenchMuting>();
     options.makePlayer = [frames, openAhead](std::string*) -> std::unique_ptr<AudioPlayer> {
         std::unique_ptr<AudioPlayer> player = SdlAudioPlayer::Create(nullptr, frames);
         if (!player)
@@ -417,7 +441,8 @@ void Road(QCoreApplication& app, Recorder& recorder, int count, const char* mode
     PlayThread playThread(*play);
     playThread.Start();
 
-    Stats road, toQueue, toOpen, toPlay, toSound;
+    Stats road, toQueue, toOpen, toPlay, toSound, toLowered;
+    int loweredLate = 0;  // others lowered only after the first sound
     int missed = 0;
     std::thread cashier([&] {
         const int fd = Connect(port);
@@ -443,6 +468,16 @@ void Road(QCoreApplication& app, Recorder& recorder, int count, const char* mode
                     toPlay.v.push_back(Ms(played - queued));
                     toSound.v.push_back(Ms(heard - played));
                 }
+                // A lowering that follows the first Play() may end after the sound began.
+                for (int k = 0; k < 1000 && BenchMuting::s_lowering &&
+                                BenchMuting::s_loweredAt.load() == Clock::time_point{};
+                     ++k)
+                    std::this_thread::sleep_for(1ms);
+                const Clock::time_point lowered = BenchMuting::s_loweredAt.load();
+                if (lowered != Clock::time_point{} && played >= t0) {
+                    toLowered.v.push_back(Ms(lowered - played));
+                    loweredLate += lowered > heard ? 1 : 0;
+                }
             } else {
                 ++missed;
             }
@@ -460,10 +495,11 @@ void Road(QCoreApplication& app, Recorder& recorder, int count, const char* mode
     std::printf(
         "road mode=%s heard=%zu missed=%d p50=%.1f p99=%.1f max=%.1f queue_p50=%.2f "
         "open_p50=%.1f open_p99=%.1f play_p50=%.1f play_p99=%.1f sound_p50=%.1f "
-        "sound_p99=%.1f\n",
+        "sound_p99=%.1f lowered=%zu lowered_p50=%.1f lowered_p99=%.1f lowered_late=%d\n",
         mode, road.v.size(), missed, road.Pct(0.5), road.Pct(0.99), road.Pct(1.0), toQueue.Pct(0.5),
         toOpen.Pct(0.5), toOpen.Pct(0.99), toPlay.Pct(0.5), toPlay.Pct(0.99), toSound.Pct(0.5),
-        toSound.Pct(0.99));
+        toSound.Pct(0.99), toLowered.v.size(), toLowered.Pct(0.5), toLowered.Pct(0.99),
+        loweredLate);
     std::fflush(stdout);
 }
 

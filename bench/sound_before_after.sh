@@ -118,6 +118,13 @@ underruns() {
             printf "%d (%d at close)", n, c
         }' "$work/$1.$2.log"
 }
+# lowered LINE: Play() to the end of a lowering after it, or "-" where none followed it.
+lowered() {
+    local n
+    n=$(field lowered "$1")
+    if [ -z "$n" ] || [ "$n" = 0 ]; then echo "-"; return; fi
+    echo "$(field lowered_p50 "$1") / $(field lowered_p99 "$1") ($(field lowered_late "$1") of $n)"
+}
 mb() { awk -v k="$1" 'BEGIN { if (k == "") print "-"; else printf "%.1f", k / 1024 }'; }
 
 chosen=$(field chosen "$(line quiet after clips)")
@@ -150,11 +157,12 @@ for p in "${probes[@]}"; do
 done
 echo
 echo "**Message to first sound** (\`12,101\` sent on a cashier connection; *queue to Open* is"
-echo "waking the play thread and lowering other programs, *queue to Play()* adds opening and"
-echo "starting the first clip):"
+echo "waking the play thread, and lowering other programs where that comes first; *queue to"
+echo "Play()* adds opening and starting the first clip; *others lowered* is from Play() to the"
+echo "end of a lowering that follows it, with the messages whose first sound came before it):"
 echo
-echo "| series | revision | heard / missed | p50 ms | p99 ms | max ms | queue to Open p50 / p99 ms | queue to Play() p50 / p99 ms | Play() to sound p50 / p99 ms |"
-echo "|---|---|---|---|---|---|---|---|---|"
+echo "| series | revision | heard / missed | p50 ms | p99 ms | max ms | queue to Open p50 / p99 ms | queue to Play() p50 / p99 ms | Play() to sound p50 / p99 ms | others lowered p50 / p99 ms (after the sound) |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
 for name in quiet shield other cold; do
     case $name in
     quiet) label="shield off, nothing else playing" mode=warm ;;
@@ -167,18 +175,18 @@ for name in quiet shield other cold; do
         echo "| $label | $p | $(field heard "$r") / $(field missed "$r") | $(field p50 "$r") |"\
             "$(field p99 "$r") | $(field max "$r") | $(field open_p50 "$r") / $(field open_p99 "$r") |"\
             "$(field play_p50 "$r") / $(field play_p99 "$r") |"\
-            "$(field sound_p50 "$r") / $(field sound_p99 "$r") |"
+            "$(field sound_p50 "$r") / $(field sound_p99 "$r") | $(lowered "$r") |"
     done
 done
 for p in "${probes[@]}"; do
     r=$(line device "$p" "player buffer=$chosen ")
     echo "| the player alone, Play() to sound | $p | $(field heard "$r") / - | $(field p50 "$r") |"\
-        "$(field p99 "$r") | | | | |"
+        "$(field p99 "$r") | | | | | |"
 done
 for p in "${probes[@]}"; do
     r=$(line device "$p" "reference buffer=$chosen ")
     echo "| bare SDL device, same buffer (the limit) | $p | $(field heard "$r") / - |"\
-        "$(field p50 "$r") | $(field p99 "$r") | | | | |"
+        "$(field p50 "$r") | $(field p99 "$r") | | | | | |"
 done
 echo
 echo "**A 20-minute clip** (44.1 kHz mono; the mp3 at 64 kbit/s by lame) opened, the same"
