@@ -4,11 +4,15 @@
 // One process holds everything, so one clock measures it all: the voice side's
 // own road (SocketHelper, MessageReader, composer, PlayHelper, PlayThread and
 // the SDL player) on a Qt event loop, a cashier thread that sends "12,101" from
-// idle, and a recorder thread reading the monitor through libpulse. In one run:
+// idle, and a recorder thread reading the monitor through libpulse. Series:
 //
-//   road      message to first sound, once with the play thread's 100 ms pass
-//             alone (the wake-up hook taken away again after the start: this
-//             benchmark's wiring, not the program's) and once with the wake-up;
+//   road      message to first sound, 0.3 to 0.4 s after the last sound ended,
+//             split into message to queue, queue to the first clip's Open
+//             (waking the play thread, and lowering other programs where that
+//             comes first), and on to Play() and to sound; a lowering that
+//             follows the first Play() is timed from it;
+//   cold      the same, 2.5 to 2.6 s after the last sound: a player that
+//             closes its idle device opens it again first;
 //   player    the first clip opened and played with the player directly: the
 //             device's share;
 //   reference the same tone queued on a bare SDL audio device with the same
@@ -20,20 +24,23 @@
 //             with the next clip opened ahead and, for comparison, without;
 //   steady    a 20 s tone by the player and by the bare device: underruns
 //             found on the monitor with no joins at all;
-//   memory    a 20-minute mp3 opened, opened ahead and played for 2 s by the
-//             player directly: the time Open takes, resident memory before
-//             and after and the process's peak (VmHWM);
-//   idle      20 s with the player made and nothing to play after one clip:
-//             CPU time and context switches (wake-ups) of the sound side's
-//             threads, SDL's included.
+//   memory    a 20-minute clip (PROBE_LONG, else an mp3 made with sox and
+//             lame) opened, opened ahead and played for 2 s by the player
+//             directly: the time Open takes, resident memory before and after
+//             and the process's peak (VmHWM);
+//   idle      the play queue and thread after five announcements, then
+//             PROBE_IDLE_SECONDS (default 60) with nothing to play: CPU time
+//             and context switches (wake-ups) of the threads the sound side
+//             brought, SDL's included, in all and per thread;
+//   buffers   player, reference, joins and steady at each further buffer.
 //
-// The player, reference and joins series run for each device buffer named, the
-// road and the comparisons at the player's own buffer.
+// The road and the comparisons run at the player's own buffer.
 //
 //   sound_probe SINK COUNT JOIN_ANNOUNCEMENTS [BUFFER...]
 //
 // PULSE_SERVER names the audio server; PROBE_SHIELD=0 turns the shield switch
-// off; PROBE_DEBUG=1 lists every quiet stretch of an announcement that had an
+// off; PROBE_SERIES names the series to run (comma-separated, default all);
+// PROBE_DEBUG=1 lists every quiet stretch of an announcement that had an
 // underrun, with the joins where they were expected. The clips are tones made with sox in a
 // temporary folder. Each series prints one line of key=value pairs.
 #include <SDL2/SDL.h>
@@ -73,6 +80,7 @@
 #include "voice/PlayHelper.h"
 #include "voice/PlayThread.h"
 #include "voice/SdlAudioPlayer.h"
+#include "voice/ShieldOthersMuting.h"
 
 namespace {
 
@@ -314,6 +322,25 @@ int SplitSilences(const std::vector<int16_t>& samples, const std::vector<size_t>
     return underruns;
 }
 
+// The program's lowering of other programs, noting when the first lowering
+// since BenchPlayer::ResetTimes (below) was through.
+class BenchMuting : public OthersMuting {
+public:
+    void Lower() override {
+        s_lowering = true;
+        m_muting.Lower();
+        Clock::time_point unset{};
+        s_loweredAt.compare_exchange_strong(unset, Clock::now());
+    }
+    void Restore() override { m_muting.Restore(); }
+
+    static inline std::atomic<bool> s_lowering{false};
+    static inline std::atomic<Clock::time_point> s_loweredAt{Clock::time_point{}};
+
+private:
+    ShieldOthersMuting m_muting;
+};
+
 // The real player as the benchmark wires it: opening ahead can be taken away
 // for the comparison, and the time each clip was started is noted.
 class BenchPlayer : public AudioPlayer {
@@ -325,23 +352,40 @@ public:
     }
     void SetVolume(unsigned left, unsigned right) override { m_player->SetVolume(left, right); }
     void Stop() override { m_player->Stop(); }
-    bool Open(const std::string& path) override { return m_player->Open(path); }
+    bool Open(const std::string& path) override {
+        Note(s_openedAt);
+        return m_player->Open(path);
+    }
     bool OpenAhead(const std::string& path) override {
         return m_openAhead && m_player->OpenAhead(path);
     }
     void DropAhead() override { m_player->DropAhead(); }
     bool Play() override {
         const bool started = m_player->Play();
-        s_playedAt = Clock::now();
+        Note(s_playedAt);
         return started;
     }
     std::string LastError() const override { return m_player->LastError(); }
     void Close() override { m_player->Close(); }
     bool DeviceLost() const override { return m_player->DeviceLost(); }
 
+    // The first Open and Play() since ResetTimes: the first clip's, not the
+    // next one's, however late the measuring thread reads them.
+    static void ResetTimes() {
+        s_openedAt = Clock::time_point{};
+        s_playedAt = Clock::time_point{};
+        BenchMuting::s_lowering = false;
+        BenchMuting::s_loweredAt = Clock::time_point{};
+    }
+    static inline std::atomic<Clock::time_point> s_openedAt{Clock::time_point{}};
     static inline std::atomic<Clock::time_point> s_playedAt{Clock::time_point{}};
 
 private:
+    static void Note(std::atomic<Clock::time_point>& at) {
+        Clock::time_point unset{};
+        at.compare_exchange_strong(unset, Clock::now());
+    }
+
     std::unique_ptr<AudioPlayer> m_player;
     bool m_openAhead;
 };
@@ -357,6 +401,7 @@ void NameStream(const std::string& name) {
 PlayHelper::Options UseBuffer(int frames, bool openAhead) {
     PlayHelper::Options options;
     options.shieldOn = [] { return IniHelper::GetInstance()->Settings().shield.load(); };
+    options.muting = std::make_unique<BenchMuting>();
     options.makePlayer = [frames, openAhead](std::string*) -> std::unique_ptr<AudioPlayer> {
         std::unique_ptr<AudioPlayer> player = SdlAudioPlayer::Create(nullptr, frames);
         if (!player)
@@ -366,10 +411,11 @@ PlayHelper::Options UseBuffer(int frames, bool openAhead) {
     return options;
 }
 
-// Message to first sound over the whole road, from idle at a random point of
-// the play thread's pass.
-void Road(QCoreApplication& app, Recorder& recorder, int count, bool wake) {
-    NameStream(std::string("road-") + (wake ? "wake" : "pass"));
+// Message to first sound over the whole road, each message `quiet` and a
+// random 0 to 100 ms after the last sound ended.
+void Road(QCoreApplication& app, Recorder& recorder, int count, const char* mode,
+          std::chrono::milliseconds quiet) {
+    NameStream(std::string("road-") + mode);
     auto owned = std::make_unique<PlayHelper>(UseBuffer(SdlAudioPlayer::kBufferFrames, true));
     PlayHelper* play = owned.get();
     std::atomic<Clock::time_point> enqueuedAt{Clock::time_point{}};
@@ -395,13 +441,15 @@ void Road(QCoreApplication& app, Recorder& recorder, int count, bool wake) {
     PlayThread playThread(*play);
     playThread.Start();
 
-    Stats road, toQueue, toPlay, toSound;
+    Stats road, toQueue, toOpen, toPlay, toSound, toLowered;
+    int loweredLate = 0;  // others lowered only after the first sound
     int missed = 0;
     std::thread cashier([&] {
         const int fd = Connect(port);
         for (int i = 0; fd >= 0 && i < count; ++i) {
-            recorder.WaitSilence(300ms);
+            recorder.WaitSilence(quiet);
             std::this_thread::sleep_for(std::chrono::milliseconds(rand() % 100));
+            BenchPlayer::ResetTimes();
             const auto t0 = Clock::now();
             recorder.Arm(t0);
             if (send(fd, "12,101", 6, MSG_NOSIGNAL) != 6)
@@ -412,11 +460,23 @@ void Road(QCoreApplication& app, Recorder& recorder, int count, bool wake) {
             if (recorder.WaitSound(3000ms, heard)) {
                 road.v.push_back(Ms(heard - t0));
                 const Clock::time_point queued = enqueuedAt.load();
+                const Clock::time_point opened = BenchPlayer::s_openedAt.load();
                 const Clock::time_point played = BenchPlayer::s_playedAt.load();
-                if (queued >= t0 && played >= queued && heard >= played) {
+                if (queued >= t0 && opened >= queued && played >= opened && heard >= played) {
                     toQueue.v.push_back(Ms(queued - t0));
+                    toOpen.v.push_back(Ms(opened - queued));
                     toPlay.v.push_back(Ms(played - queued));
                     toSound.v.push_back(Ms(heard - played));
+                }
+                // A lowering that follows the first Play() may end after the sound began.
+                for (int k = 0; k < 1000 && BenchMuting::s_lowering &&
+                                BenchMuting::s_loweredAt.load() == Clock::time_point{};
+                     ++k)
+                    std::this_thread::sleep_for(1ms);
+                const Clock::time_point lowered = BenchMuting::s_loweredAt.load();
+                if (lowered != Clock::time_point{} && played >= t0) {
+                    toLowered.v.push_back(Ms(lowered - played));
+                    loweredLate += lowered > heard ? 1 : 0;
                 }
             } else {
                 ++missed;
@@ -434,9 +494,12 @@ void Road(QCoreApplication& app, Recorder& recorder, int count, bool wake) {
     owned.reset();
     std::printf(
         "road mode=%s heard=%zu missed=%d p50=%.1f p99=%.1f max=%.1f queue_p50=%.2f "
-        "play_p50=%.1f play_p99=%.1f sound_p50=%.1f sound_p99=%.1f\n",
-        wake ? "wake" : "pass", road.v.size(), missed, road.Pct(0.5), road.Pct(0.99), road.Pct(1.0),
-        toQueue.Pct(0.5), toPlay.Pct(0.5), toPlay.Pct(0.99), toSound.Pct(0.5), toSound.Pct(0.99));
+        "open_p50=%.1f open_p99=%.1f play_p50=%.1f play_p99=%.1f sound_p50=%.1f "
+        "sound_p99=%.1f lowered=%zu lowered_p50=%.1f lowered_p99=%.1f lowered_late=%d\n",
+        mode, road.v.size(), missed, road.Pct(0.5), road.Pct(0.99), road.Pct(1.0), toQueue.Pct(0.5),
+        toOpen.Pct(0.5), toOpen.Pct(0.99), toPlay.Pct(0.5), toPlay.Pct(0.99), toSound.Pct(0.5),
+        toSound.Pct(0.99), toLowered.v.size(), toLowered.Pct(0.5), toLowered.Pct(0.99),
+        loweredLate);
     std::fflush(stdout);
 }
 
@@ -524,7 +587,6 @@ private:
     std::vector<int16_t> m_samples;
 };
 
-// The same tone queued on a bare SDL device with the same buffer.
 // A field of /proc/self/status in kB ("VmRSS", "VmHWM").
 long StatusKb(const char* field) {
     std::ifstream status("/proc/self/status");
@@ -555,19 +617,22 @@ void Memory(const std::string& clip, int frames) {
         player->Play();
     std::this_thread::sleep_for(2s);
     std::printf(
-        "memory clip=1200s opened=%d open_ms=%.1f ahead_ms=%.1f rss_before_kb=%ld "
+        "memory clip=%s opened=%d open_ms=%.1f ahead_ms=%.1f rss_before_kb=%ld "
         "rss_after_kb=%ld hwm_before_kb=%ld hwm_after_kb=%ld\n",
-        opened && ahead, Ms(t1 - t0), Ms(t2 - t1), before, StatusKb("VmRSS"), peakBefore,
-        StatusKb("VmHWM"));
+        std::filesystem::path(clip).extension().string().substr(1).c_str(), opened && ahead,
+        Ms(t1 - t0), Ms(t2 - t1), before, StatusKb("VmRSS"), peakBefore, StatusKb("VmHWM"));
     std::fflush(stdout);
     player->Stop();
     player->Close();
 }
 
-// CPU ticks and context switches (wake-ups) of each thread of this process.
+// CPU time and context switches (wake-ups) of one thread of this process.
 struct ThreadCost {
+    std::string name;
     long ticks = 0;
-    long switches = 0;
+    long long runNs = 0;  // schedstat: finer than the ticks
+    long voluntary = 0;
+    long involuntary = 0;
 };
 
 std::map<long, ThreadCost> ThreadCosts() {
@@ -584,52 +649,96 @@ std::map<long, ThreadCost> ThreadCosts() {
             if (i == 14 || i == 15)
                 cost.ticks += std::stol(field);
         }
+        std::ifstream(entry.path() / "schedstat") >> cost.runNs;
+        std::ifstream(entry.path() / "comm") >> cost.name;
         std::ifstream status(entry.path() / "status");
         std::string line;
         while (std::getline(status, line)) {
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
-                line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
-                cost.switches += std::stol(line.substr(line.find(':') + 1));
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                cost.voluntary = std::stol(line.substr(line.find(':') + 1));
+            if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                cost.involuntary = std::stol(line.substr(line.find(':') + 1));
         }
         costs[std::stol(entry.path().filename().string())] = cost;
     }
     return costs;
 }
 
-// The sound side is every thread that the player brought: those that were
-// not there before it was made, SDL's included.
-void Idle(Recorder& recorder, const std::string& clip, int frames) {
+// The sound side is every thread that the play queue, its thread and the
+// player brought: those not there before the queue was made, SDL's included.
+// Read every second, so that a thread ending meanwhile (SDL's, when an idle
+// device is closed) keeps what it did up to its last reading.
+void Idle(Recorder& recorder, const Announcement& clips, int seconds) {
     const auto others = ThreadCosts();
-    auto player = SdlAudioPlayer::Create(nullptr, frames);
-    if (!player || !player->Open(clip) || !player->Play()) {
-        std::printf("idle error=cannot play\n");
-        return;
+    auto owned = std::make_unique<PlayHelper>(UseBuffer(SdlAudioPlayer::kBufferFrames, true));
+    PlayThread playThread(*owned);
+    playThread.Start();
+    for (int i = 0; i < 5; ++i) {
+        recorder.Arm(Clock::now());
+        owned->Enqueue(clips);
+        Clock::time_point heard;
+        recorder.WaitSound(3000ms, heard);
+        for (int k = 0; k < 500 && !owned->IsIdle(); ++k)
+            std::this_thread::sleep_for(10ms);
+        recorder.WaitSilence(300ms);
     }
-    recorder.WaitSilence(300ms);
-    player->Stop();
-    player->Close();
-    const auto before = ThreadCosts();
-    std::this_thread::sleep_for(20s);
-    const auto after = ThreadCosts();
-    long ticks = 0, switches = 0;
+    // From 5 s on, the device closed for idleness is behind.
+    constexpr int kSettled = 5;
+    std::map<long, ThreadCost> first, settled, last;
+    for (const auto& [tid, cost] : ThreadCosts()) {
+        if (!others.count(tid))
+            first[tid] = cost;
+    }
+    last = first;
+    const auto start = Clock::now();
+    for (int s = 1; s <= seconds; ++s) {
+        std::this_thread::sleep_until(start + std::chrono::seconds(s));
+        for (const auto& [tid, cost] : ThreadCosts()) {
+            if (!others.count(tid))
+                last[tid] = cost;
+        }
+        if (s == kSettled)
+            settled = last;
+    }
+    const auto now = ThreadCosts();
+    long ticks = 0, voluntary = 0, involuntary = 0, lateSwitches = 0;
+    long long runNs = 0, lateNs = 0;
     int threads = 0, ended = 0;
-    for (const auto& [tid, cost] : after) {
-        if (others.count(tid))
-            continue;
-        ++threads;
-        const auto was = before.find(tid);
-        ticks += cost.ticks - (was != before.end() ? was->second.ticks : 0);
-        switches += cost.switches - (was != before.end() ? was->second.switches : 0);
+    const ThreadCost zero;
+    for (const auto& [tid, cost] : last) {
+        const ThreadCost& from = first.count(tid) ? first.at(tid) : zero;
+        const ThreadCost& mid = settled.count(tid) ? settled.at(tid) : zero;
+        const bool gone = !now.count(tid);
+        ++(gone ? ended : threads);
+        ticks += cost.ticks - from.ticks;
+        runNs += cost.runNs - from.runNs;
+        voluntary += cost.voluntary - from.voluntary;
+        involuntary += cost.involuntary - from.involuntary;
+        const long late = cost.voluntary + cost.involuntary - mid.voluntary - mid.involuntary;
+        lateSwitches += late;
+        lateNs += cost.runNs - mid.runNs;
+        std::printf(
+            "idle_thread name=%s ended=%d ticks=%ld run_ms=%.2f voluntary=%ld involuntary=%ld "
+            "late_switches=%ld\n",
+            cost.name.c_str(), gone ? 1 : 0, cost.ticks - from.ticks,
+            static_cast<double>(cost.runNs - from.runNs) / 1e6, cost.voluntary - from.voluntary,
+            cost.involuntary - from.involuntary, late);
     }
-    for (const auto& [tid, cost] : before) {
-        if (!others.count(tid) && !after.count(tid))
-            ++ended;  // its last moments are not counted
-    }
-    std::printf("idle seconds=20 ticks=%ld switches=%ld threads_left=%d threads_ended=%d\n", ticks,
-                switches, threads, ended);
+    const long hz = sysconf(_SC_CLK_TCK);
+    std::printf(
+        "idle seconds=%d ticks=%ld cpu_ticks_pct=%.3f run_ms=%.2f cpu_pct=%.4f voluntary=%ld "
+        "involuntary=%ld switches_per_s=%.2f threads_left=%d threads_ended=%d late_from_s=%d "
+        "late_run_ms=%.2f late_switches_per_s=%.2f\n",
+        seconds, ticks, 100.0 * static_cast<double>(ticks) / static_cast<double>(hz) / seconds,
+        static_cast<double>(runNs) / 1e6, static_cast<double>(runNs) / 1e7 / seconds, voluntary,
+        involuntary, static_cast<double>(voluntary + involuntary) / seconds, threads, ended,
+        kSettled, static_cast<double>(lateNs) / 1e6,
+        seconds > kSettled ? static_cast<double>(lateSwitches) / (seconds - kSettled) : 0.0);
     std::fflush(stdout);
+    playThread.Stop();
 }
 
+// The same tone queued on a bare SDL device with the same buffer.
 void Reference(Recorder& recorder, const std::string& clip, int count, int frames) {
     NameStream("reference-" + std::to_string(frames));
     Stats device;
@@ -654,6 +763,7 @@ void Reference(Recorder& recorder, const std::string& clip, int count, int frame
 // Announcements of many clips through the play queue: the silence at each join.
 void Joins(Recorder& recorder, const std::string& dir, const Announcement& clips, int announcements,
            int frames, bool openAhead) {
+    NameStream("joins-" + std::to_string(frames) + (openAhead ? "-ahead" : "-due"));
     auto owned = std::make_unique<PlayHelper>(UseBuffer(frames, openAhead));
     PlayHelper* play = owned.get();
     PlayThread playThread(*play);
@@ -800,32 +910,55 @@ int main(int argc, char** argv) {
     const std::string first = dir + "/Audio/" + road.front();
     const int chosen = SdlAudioPlayer::kBufferFrames;
     std::printf("clips road=%zu number=%zu chosen=%d\n", road.size(), number.size(), chosen);
-    Road(app, recorder, count, false);
-    Road(app, recorder, count, true);
-    Player(recorder, first, count, chosen);
-    Reference(recorder, first, count, chosen);
-    Joins(recorder, dir, number, joinAnnouncements, chosen, true);
+    const std::string series = getenv("PROBE_SERIES") ? getenv("PROBE_SERIES") : "";
+    auto want = [&series](const std::string& name) {
+        return series.empty() || ("," + series + ",").find("," + name + ",") != std::string::npos;
+    };
+    if (want("road"))
+        Road(app, recorder, count, "warm", 300ms);
+    if (want("cold"))
+        Road(app, recorder, std::max(1, count / 2), "cold", 2500ms);
+    if (want("player"))
+        Player(recorder, first, count, chosen);
+    if (want("reference"))
+        Reference(recorder, first, count, chosen);
+    if (want("joins")) {
+        Joins(recorder, dir, number, joinAnnouncements, chosen, true);
+        Joins(recorder, dir, number, std::max(1, joinAnnouncements / 2), chosen, false);
+    }
     const std::string steady = dir + "/steady.wav";
     const double steadySeconds = 20;
-    if (std::system(("sox -n -r 44100 -c 1 -b 16 -e signed-integer '" + steady + "' synth " +
+    if ((want("steady") || want("buffers")) &&
+        std::system(("sox -n -r 44100 -c 1 -b 16 -e signed-integer '" + steady + "' synth " +
                      std::to_string(steadySeconds) + " sine 1000 gain -6 2>/dev/null")
                         .c_str()) != 0) {
         std::fprintf(stderr, "sound_probe: sox could not make the long tone\n");
         return 1;
     }
-    Steady(recorder, steady, steadySeconds, chosen, false);
-    Steady(recorder, steady, steadySeconds, chosen, true);
-    const std::string longClip = dir + "/long.mp3";
-    if (std::system(
-            ("sox -n -r 44100 -c 1 '" + longClip + "' synth 1200 sine 440 vol 0.5 2>/dev/null")
-                .c_str()) == 0) {
-        Memory(longClip, chosen);
+    if (want("steady")) {
+        Steady(recorder, steady, steadySeconds, chosen, false);
+        Steady(recorder, steady, steadySeconds, chosen, true);
     }
-    Idle(recorder, first, chosen);
-    Joins(recorder, dir, number, std::max(1, joinAnnouncements / 2), chosen, false);
+    if (want("memory")) {
+        std::string longClip = getenv("PROBE_LONG") ? getenv("PROBE_LONG") : "";
+        if (longClip.empty()) {
+            longClip = dir + "/long.mp3";
+            if (std::system(("sox -n -r 44100 -c 1 -b 16 -t wav - synth 1200 sine 440 vol 0.5 | "
+                             "lame --quiet -b 64 - '" +
+                             longClip + "'")
+                                .c_str()) != 0)
+                longClip.clear();
+        }
+        if (!longClip.empty())
+            Memory(longClip, chosen);
+    }
+    if (want("idle")) {
+        const char* seconds = getenv("PROBE_IDLE_SECONDS");
+        Idle(recorder, road, seconds ? std::max(1, std::atoi(seconds)) : 60);
+    }
     // Other buffers: fewer rounds each, enough to see the trend.
     for (int frames : buffers) {
-        if (frames == chosen)
+        if (frames == chosen || !want("buffers"))
             continue;
         Player(recorder, first, std::max(1, count / 2), frames);
         Reference(recorder, first, std::max(1, count / 2), frames);
