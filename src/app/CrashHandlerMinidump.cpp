@@ -31,6 +31,20 @@ void CopyText(wchar_t* to, size_t size, const std::wstring& from) {
     to[n] = L'\0';
 }
 
+// The folder and any missing parents, without touching the heap.
+void MakeFolders() {
+    wchar_t folder[MAX_PATH];
+    std::wmemcpy(folder, s_folder, MAX_PATH);
+    for (wchar_t* p = folder + 1; *p != L'\0'; ++p) {
+        if ((*p == L'/' || *p == L'\\') && p[-1] != L':') {
+            const wchar_t separator = *p;
+            *p = L'\0';
+            ::CreateDirectoryW(folder, nullptr);
+            *p = separator;
+        }
+    }
+}
+
 struct Crash {
     EXCEPTION_POINTERS* exception;
     DWORD threadId;
@@ -47,8 +61,8 @@ void WriteRecord(const Crash& crash) {
     if (length < 0) {
         return;  // cut: better no record than one under a wrong name
     }
-    ::CreateDirectoryW(s_folder, nullptr);
-    HANDLE file = ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    MakeFolders();
+    HANDLE file = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return;
@@ -57,7 +71,11 @@ void WriteRecord(const Crash& crash) {
     where.ThreadId = crash.threadId;
     where.ExceptionPointers = crash.exception;
     where.ClientPointers = FALSE;
-    ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file, MiniDumpNormal,
+    // The memory the stacks point into as well, so that the dump shows the
+    // objects the crashed code was working on.
+    const auto type =
+        static_cast<MINIDUMP_TYPE>(MiniDumpScanMemory | MiniDumpWithIndirectlyReferencedMemory);
+    ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file, type,
                         crash.exception != nullptr ? &where : nullptr, nullptr, nullptr);
     ::FlushFileBuffers(file);
     ::CloseHandle(file);
