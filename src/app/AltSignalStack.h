@@ -1,7 +1,5 @@
 #pragma once
 
-#include <signal.h>
-
 #include <cstddef>
 
 // A signal stack of the calling thread's own for as long as the object lives,
@@ -9,6 +7,9 @@
 // thread dies of a stack overflow. The alternate stack is per thread and not
 // inherited: every thread the program starts makes one at the top of its
 // body. Non-copyable; the previous stack (usually none) is put back at the end.
+// On Windows (AltSignalStackGuarantee.cpp) there are no signal stacks: the
+// thread's stack keeps that much in reserve past an overflow instead, for the
+// exception filter that hands the record to a thread of its own.
 class AltSignalStack {
 public:
     AltSignalStack();
@@ -26,6 +27,10 @@ public:
 
 private:
     void* m_memory = nullptr;
-    stack_t m_previous{};
+    // The stack that was there before (stack_t's fields, kept apart so that
+    // this header needs no signal header).
+    void* m_previousStack = nullptr;
+    size_t m_previousSize = 0;
+    int m_previousFlags = 0;
     bool m_installed = false;
 };

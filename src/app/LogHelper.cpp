@@ -1,7 +1,5 @@
 #include "app/LogHelper.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <log4cpp/Category.hh>
 #include <log4cpp/FileAppender.hh>
 #include <log4cpp/OstreamAppender.hh>
@@ -16,6 +14,7 @@
 
 #include "app/Clock.h"
 #include "app/Helpers.h"
+#include "app/LogFile.h"
 #include "app/SingletonSlot.h"
 
 namespace {
@@ -47,18 +46,14 @@ LogHelper::LogHelper() : m_root(log4cpp::Category::getRoot()) {
 
     // The file is named by the day the logger was created and is never rotated.
     const std::string folder = WideToAnsi(GetModuleDir()) + "log/";
-    ::mkdir(folder.c_str(), 0755);
-    const std::time_t now = Clock::Now();
-    std::tm local{};
-    ::localtime_r(&now, &local);
+    const std::tm local = LocalTime(Clock::Now());
     char name[32];
     std::snprintf(name, sizeof(name), "%04d-%02d-%02d.log", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday);
     // Opened here rather than by the appender so that the descriptor is not
     // inherited by the updater we start. A folder or file that cannot be made
     // leaves standard output as the only place lines go.
-    const std::string path = folder + name;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = OpenLogFile(folder, name);
     log4cpp::FileAppender* file = nullptr;
     if (fd >= 0) {
         file = new log4cpp::FileAppender("fileAppender", fd);

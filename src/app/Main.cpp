@@ -231,7 +231,7 @@ int main(int argc, char* argv[]) {
         // Notices of later starts, taken on the main loop for as long as the
         // windows live (the name itself is held until the process ends).
         std::unique_ptr<QSocketNotifier> starts;
-        if (instance.NoticeFd() >= 0) {
+        if (instance.NoticeFd() != kNoSocket) {
             starts = std::make_unique<QSocketNotifier>(instance.NoticeFd(), QSocketNotifier::Read);
             QObject::connect(starts.get(), &QSocketNotifier::activated, [&instance, &windows] {
                 if (instance.TakeNotices()) {

@@ -1,8 +1,5 @@
 #include "app/ModuleDir.h"
 
-#include <unistd.h>
-
-#include <climits>
 #include <utility>
 
 #include "app/Helpers.h"
@@ -40,13 +37,4 @@ void ModuleDir::UseExecutable(std::wstring executable) {
 
 void ModuleDir::UseFolder(const std::string& folder) {
     UseExecutable(Utf8ToWide(folder + "/Voice"));
-}
-
-std::wstring ModuleDir::ExecutablePath() const {
-    char buffer[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-    if (n <= 0) {
-        return {};
-    }
-    return Utf8ToWide(std::string(buffer, static_cast<size_t>(n)));
 }

@@ -11,7 +11,6 @@
 #include "link/SocketHelper.h"
 #include "voice/PlayHelper.h"
 
-
 namespace {
 void LogError(const std::string& line) {
     if (LogHelper* log = LogHelper::GetInstance()) {
@@ -50,7 +49,7 @@ VoiceServices::~VoiceServices() {
 bool VoiceServices::Start() {
     AssertMainThread();
     m_player.SetVolume(static_cast<unsigned>(Volume()));
-    if (!m_socket.StartListening([this](int fd) { return m_reader.OnSocketRead(fd); })) {
+    if (!m_socket.StartListening([this](SocketHandle fd) { return m_reader.OnSocketRead(fd); })) {
         return false;
     }
     m_listening = true;

@@ -1,8 +1,7 @@
 #include "link/AcceptPolicy.h"
 
-#include <cerrno>
-
 #include "app/LogHelper.h"
+#include "app/SocketError.h"
 #include "link/ListeningSocket.h"
 
 namespace {
@@ -12,31 +11,6 @@ const int kAcceptBurst = 64;
 // Pause of the accept notifier while no descriptor is left for a connection,
 // so that a full table does not make the main thread spin on the same event.
 const int kAcceptPauseMs = 100;
-
-// Failures of accept that concern one pending connection, not the listening
-// socket: the next accept may well succeed.
-bool IsTransientAcceptError(int err) {
-    switch (err) {
-        case ECONNABORTED:
-        case EPROTO:
-        case EPERM:
-        case ENETDOWN:
-        case ENOPROTOOPT:
-        case EHOSTDOWN:
-        case ENONET:
-        case EHOSTUNREACH:
-        case EOPNOTSUPP:
-        case ENETUNREACH:
-        case ETIMEDOUT:
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool IsOutOfDescriptors(int err) {
-    return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
-}
 
 }  // namespace
 
@@ -54,10 +28,10 @@ AcceptPolicy::Outcome AcceptPolicy::OnReady() {
             m_onConnection(std::move(connection));
             continue;
         }
-        if (err == EINTR) {
+        if (IsInterrupted(err)) {
             continue;
         }
-        if (err == EAGAIN || err == EWOULDBLOCK) {
+        if (IsWouldBlock(err)) {
             // Nothing pending. A woken socket with nothing to accept may be one
             // that has failed; an error there would otherwise go unnoticed.
             return i == 0 && m_listening.HasFailed() ? Outcome::ListeningFailed : Outcome::Served;

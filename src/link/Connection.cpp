@@ -1,6 +1,6 @@
 #include "link/Connection.h"
 
-#include <sys/socket.h>
+#include "link/LinkSockets.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ const int kReplyBufferBytes = 8192;
 
 // Sized before the notifier exists, so no reply ever goes out before it.
 Socket WithReplyBuffer(Socket socket) {
-    ::setsockopt(socket.Fd(), SOL_SOCKET, SO_SNDBUF, &kReplyBufferBytes, sizeof(kReplyBufferBytes));
+    LimitSendBuffer(socket.Fd(), kReplyBufferBytes);
     return socket;
 }
 

@@ -15,7 +15,7 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    int Fd() const { return m_socket.Fd(); }
+    SocketHandle Fd() const { return m_socket.Fd(); }
 
 private:
     Socket m_socket;

@@ -7,11 +7,11 @@ void ConnectionTable::SetReader(ReadHandler onRead) {
 }
 
 void ConnectionTable::Add(Socket socket) {
-    const int fd = socket.Fd();
+    const SocketHandle fd = socket.Fd();
     m_open.try_emplace(fd, std::move(socket), m_notifierParent, [this, fd] { OnReadable(fd); });
 }
 
-void ConnectionTable::OnReadable(int fd) {
+void ConnectionTable::OnReadable(SocketHandle fd) {
     if (m_open.find(fd) == m_open.end()) {
         return;  // already closed: the handle may belong to someone else by now
     }

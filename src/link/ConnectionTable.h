@@ -14,7 +14,7 @@ class QObject;
 class ConnectionTable {
 public:
     // Return false to have the connection closed.
-    using ReadHandler = std::function<bool(int fd)>;
+    using ReadHandler = std::function<bool(SocketHandle fd)>;
 
     // The parent takes the connections' notifiers (see ReadNotifier).
     explicit ConnectionTable(QObject& notifierParent) : m_notifierParent(notifierParent) {}
@@ -27,11 +27,11 @@ public:
     void CloseAll() { m_open.clear(); }
 
 private:
-    void OnReadable(int fd);
+    void OnReadable(SocketHandle fd);
 
     QObject& m_notifierParent;
     // Shared, so that a handler that replaces or clears itself (StopListening
     // from inside it) is not destroyed while it runs.
     std::shared_ptr<const ReadHandler> m_onRead;
-    std::map<int, Connection> m_open;
+    std::map<SocketHandle, Connection> m_open;
 };

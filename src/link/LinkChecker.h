@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/Socket.h"
+#include "link/SocketLibrary.h"
 
 // One TCP connection attempt with a 5-second limit; no data is sent.
 bool ConnectWithTimeout(const std::string& address, uint32_t port);
@@ -37,12 +38,13 @@ public:
 private:
     void Run(std::string address, uint32_t port, Report report);
 
+    // First, so that the sockets below go before it.
+    SocketLibrary m_library;
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
-    // An eventfd that cuts a probe short at Stop(). The socket holder keeps it:
-    // on Linux a descriptor is closed the same way whatever it is.
+    // What cuts a probe short at Stop() (LinkProbe.h), in the socket holder.
     Socket m_cancel;
     std::chrono::milliseconds m_pause = kPause;
 };

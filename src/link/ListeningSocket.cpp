@@ -1,47 +1,35 @@
 #include "link/ListeningSocket.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+
+#include "link/LinkSockets.h"
 
 namespace {
 
 // The address to listen on: every local IPv4 address, unless the environment
 // names one (tests and the demo keep the port on 127.0.0.1 this way).
-bool ListenAddress(in_addr& address) {
+bool ListenAddress(std::uint32_t& address) {
     const char* configured = std::getenv("VOICE_LISTEN_ADDRESS");
     if (configured == nullptr || *configured == '\0') {
-        address.s_addr = htonl(INADDR_ANY);
+        address = AnyIpv4();
         return true;
     }
-    return ::inet_pton(AF_INET, configured, &address) == 1;
+    return ParseIpv4(configured, address);
 }
 
 }  // namespace
 
 ListeningSocket::BindResult ListeningSocket::Bind(int port) {
-    in_addr address{};
+    std::uint32_t address = 0;
     if (port < 1 || port > 65535 || !ListenAddress(address)) {
         return BindResult::BindFailed;
     }
-    Socket socket = Socket::Open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    Socket socket = OpenTcpSocket();
     if (!socket.IsOpen()) {
         return BindResult::CreateFailed;
     }
-    // Set before bind: a restart binds over connections left in TIME_WAIT,
-    // while a port that another program listens on is still refused.
-    const int one = 1;
-    ::setsockopt(socket.Fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr = address;
-    local.sin_port = htons(static_cast<uint16_t>(port));
-    if (::bind(socket.Fd(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
+    if (!BindTcp(socket, address, port)) {
         return BindResult::BindFailed;
     }
     m_notifier.reset();
@@ -50,7 +38,7 @@ ListeningSocket::BindResult ListeningSocket::Bind(int port) {
 }
 
 bool ListeningSocket::Listen(QObject& notifierParent, std::function<void()> onReady) {
-    if (!m_socket.IsOpen() || ::listen(m_socket.Fd(), SOMAXCONN) != 0) {
+    if (!m_socket.IsOpen() || !ListenTcp(m_socket)) {
         return false;
     }
     // Non-blocking, so that a connection that goes away between the event and
@@ -67,12 +55,9 @@ void ListeningSocket::SetNotifying(bool on) {
 }
 
 Socket ListeningSocket::Accept(int& error) {
-    Socket connection(::accept4(m_socket.Fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-    error = connection.IsOpen() ? 0 : errno;
-    return connection;
+    return AcceptNonBlocking(m_socket, error);
 }
 
 bool ListeningSocket::HasFailed() const {
-    pollfd p{m_socket.Fd(), POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    return HasSocketFailed(m_socket.Fd());
 }

@@ -1,11 +1,10 @@
 #include "link/MessageReader.h"
 
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <string_view>
 
 #include "app/LogHelper.h"
+#include "app/SocketError.h"
+#include "link/LinkSockets.h"
 
 namespace {
 // One message is what one receive returns; longer transmissions come as
@@ -13,13 +12,13 @@ namespace {
 const size_t kMessageMax = 512;
 }  // namespace
 
-bool MessageReader::OnSocketRead(int fd) {
+bool MessageReader::OnSocketRead(SocketHandle fd) {
     char buffer[kMessageMax];
-    ssize_t received;
+    long received;
     do {
-        received = ::recv(fd, buffer, sizeof(buffer), 0);
-    } while (received < 0 && errno == EINTR);
-    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        received = ReceiveSome(fd, buffer, sizeof(buffer));
+    } while (received < 0 && IsInterrupted(LastSocketError()));
+    if (received < 0 && IsWouldBlock(LastSocketError())) {
         return true;  // woken without data; the connection is fine
     }
     if (received <= 0) {
@@ -31,10 +30,10 @@ bool MessageReader::OnSocketRead(int fd) {
     // composition or a download. A peer that does not read its replies fills
     // its buffer; the send then would block, and such a peer is let go rather
     // than stalling the main thread.
-    ssize_t sent;
+    long sent;
     do {
-        sent = ::send(fd, "OK", 2, MSG_NOSIGNAL | MSG_DONTWAIT);
-    } while (sent < 0 && errno == EINTR);
+        sent = SendNow(fd, "OK", 2);
+    } while (sent < 0 && IsInterrupted(LastSocketError()));
     if (sent <= 0) {
         LogHelper::GetInstance()->Debug("OnSocketRead调用send()失败.");
         return false;

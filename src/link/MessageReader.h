@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "app/Socket.h"
 #include "link/CashierMessage.h"
 
 // Reads one cashier message from a connection, answers "OK" before anything
@@ -13,7 +14,7 @@ public:
 
     explicit MessageReader(Handler onMessage) : m_onMessage(std::move(onMessage)) {}
     // False when the connection must be closed (peer gone, reply failed).
-    bool OnSocketRead(int fd);
+    bool OnSocketRead(SocketHandle fd);
 
 private:
     Handler m_onMessage;

@@ -2,7 +2,7 @@
 
 #include <QSocketNotifier>
 
-ReadNotifier::ReadNotifier(int fd, QObject& parent, std::function<void()> onReadable)
+ReadNotifier::ReadNotifier(SocketHandle fd, QObject& parent, std::function<void()> onReadable)
     : m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read, &parent)) {
     QObject::connect(m_notifier, &QSocketNotifier::activated,
                      [onReadable = std::move(onReadable)](QSocketDescriptor,

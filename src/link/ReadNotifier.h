@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include "app/Socket.h"
+
 class QObject;
 class QSocketNotifier;
 
@@ -13,7 +15,7 @@ class QSocketNotifier;
 // it goes itself after the event loop has ended.
 class ReadNotifier {
 public:
-    ReadNotifier(int fd, QObject& parent, std::function<void()> onReadable);
+    ReadNotifier(SocketHandle fd, QObject& parent, std::function<void()> onReadable);
     ~ReadNotifier();
     ReadNotifier(const ReadNotifier&) = delete;
     ReadNotifier& operator=(const ReadNotifier&) = delete;

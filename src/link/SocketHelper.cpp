@@ -10,11 +10,13 @@
 #include "link/AcceptPolicy.h"
 #include "link/ConnectionTable.h"
 #include "link/ListeningSocket.h"
+#include "link/SocketLibrary.h"
 
 namespace {
 
 SingletonSlot<SocketHelper> s_slot;
 
+const wchar_t* const kLibraryFailed = L"初始化SOCKET库出错。";
 const wchar_t* const kCreateFailed = L"创建监听SOCKET出错。";
 const wchar_t* const kPortTaken = L"端口被占用，请更换其它端口。";
 
@@ -36,7 +38,9 @@ struct SocketHelper::Impl {
     void ListeningFailed();
     void Relisten();
 
-    // Declared first so that it goes last: the parent of every notifier,
+    // Declared first so that it goes last, after every socket it serves.
+    SocketLibrary library;
+    // Declared next so that it goes after the rest: the parent of every notifier,
     // which frees those still waiting for their deferred delete.
     QObject notifierParent;
     QTimer relisten;  // the retry after listening again has failed
@@ -134,6 +138,10 @@ bool SocketHelper::BindPort(int port, std::wstring& error) {
     // first attempt is let go first, or the bind would find the port taken.
     m_impl->CloseListening();
     m_impl->port = 0;
+    if (!m_impl->library.Started()) {
+        error = kLibraryFailed;
+        return false;
+    }
     switch (m_impl->Bind(port)) {
         case ListeningSocket::BindResult::Bound:
             return true;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "app/Socket.h"
+
 class QSocketNotifier;
 
 // The listening port and the cashier connections accepted on it. Every event
@@ -19,7 +21,7 @@ public:
     bool BindPort(int port, std::wstring& error);
     // Called for each read event of a cashier connection; return false to have
     // the connection closed.
-    using ReadHandler = std::function<bool(int fd)>;
+    using ReadHandler = std::function<bool(SocketHandle fd)>;
     bool StartListening(ReadHandler onRead);
     // Stops listening and closes every accepted connection.
     void StopListening();

@@ -43,6 +43,7 @@ QuitSignals::QuitSignals(std::function<void()> onQuit) : m_onQuit(std::move(onQu
     fcntl(m_fds[1], F_SETFL, O_NONBLOCK);
     s_writeFd = m_fds[1];
     SetQuitHandler(OnQuitSignal);
+    m_installed = true;
     m_notifier = std::make_unique<QSocketNotifier>(m_fds[0], QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { Drain(); });
 }

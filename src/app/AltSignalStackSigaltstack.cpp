@@ -1,6 +1,7 @@
-#include "app/AltSignalStack.h"
-
+#include <signal.h>
 #include <sys/mman.h>
+
+#include "app/AltSignalStack.h"
 
 AltSignalStack::AltSignalStack() {
     // Mapped rather than taken from the heap: page-aligned, and apart from
@@ -13,10 +14,14 @@ AltSignalStack::AltSignalStack() {
     stack_t stack{};
     stack.ss_sp = memory;
     stack.ss_size = kSize;
-    if (::sigaltstack(&stack, &m_previous) != 0) {
+    stack_t previous{};
+    if (::sigaltstack(&stack, &previous) != 0) {
         ::munmap(memory, kSize);
         return;
     }
+    m_previousStack = previous.ss_sp;
+    m_previousSize = previous.ss_size;
+    m_previousFlags = previous.ss_flags;
     m_memory = memory;
     m_installed = true;
 }
@@ -25,12 +30,16 @@ AltSignalStack::~AltSignalStack() {
     if (!m_installed) {
         return;
     }
-    if ((m_previous.ss_flags & SS_DISABLE) != 0) {
+    if ((m_previousFlags & SS_DISABLE) != 0) {
         stack_t off{};
         off.ss_flags = SS_DISABLE;
         ::sigaltstack(&off, nullptr);
     } else {
-        ::sigaltstack(&m_previous, nullptr);
+        stack_t previous{};
+        previous.ss_sp = m_previousStack;
+        previous.ss_size = m_previousSize;
+        previous.ss_flags = m_previousFlags;
+        ::sigaltstack(&previous, nullptr);
     }
     ::munmap(m_memory, kSize);
 }
