@@ -1,14 +1,12 @@
 #include "app/ZipReader.h"
 
-#include <fcntl.h>
-#include <iconv.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+
+#include "app/GbkText.h"
+#include "app/ReadOnlyFile.h"
 
 namespace {
 
@@ -78,45 +76,6 @@ bool IsValidUtf8(const std::string& text) {
         i += extra + 1;
     }
     return true;
-}
-
-// Old packs carry names in the Chinese Windows code page. GB18030 decodes
-// every GBK byte sequence the same way. With `strict`, any byte that fits
-// nothing fails the decoding; otherwise it becomes U+FFFD, so that a damaged
-// name can never turn into a separator.
-bool GbkToUtf8(const std::string& bytes, bool strict, std::string& out) {
-    out.clear();
-    iconv_t cd = ::iconv_open("UTF-8", "GB18030");
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        return false;
-    }
-    std::string in = bytes;
-    char* inPtr = in.data();
-    size_t inLeft = in.size();
-    char buffer[256];
-    bool clean = true;
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        size_t outLeft = sizeof(buffer);
-        const size_t rc = ::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, sizeof(buffer) - outLeft);
-        if (rc == static_cast<size_t>(-1)) {
-            if (errno == E2BIG) {
-                continue;
-            }
-            // EILSEQ or EINVAL (a sequence cut off at the end).
-            clean = false;
-            if (strict) {
-                break;
-            }
-            out += "\xEF\xBF\xBD";
-            ++inPtr;
-            --inLeft;
-            ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-    ::iconv_close(cd);
-    return clean;
 }
 
 bool IsDosHost(uint8_t host) {
@@ -253,7 +212,7 @@ struct ZipReader::Impl {
     };
 
     std::string memory;
-    int fd = -1;
+    ReadOnlyFile file;
     uint64_t size = 0;
     std::vector<ZipEntryInfo> entries;
     std::vector<Record> records;
@@ -263,12 +222,7 @@ struct ZipReader::Impl {
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
 
-    void CloseFile() {
-        if (fd >= 0) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
+    void CloseFile() { file.Close(); }
 
     void Clear() {
         CloseFile();
@@ -282,24 +236,11 @@ struct ZipReader::Impl {
         if (offset > size || count > size - offset) {
             return false;
         }
-        if (fd < 0) {
+        if (!file.IsOpen()) {
             std::memcpy(out, memory.data() + offset, count);
             return true;
         }
-        auto* dst = static_cast<char*>(out);
-        while (count > 0) {
-            const ssize_t n = ::pread(fd, dst, count, static_cast<off_t>(offset));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            dst += n;
-            offset += static_cast<uint64_t>(n);
-            count -= static_cast<size_t>(n);
-        }
-        return true;
+        return file.ReadAt(offset, count, out);
     }
 
     // Finds the end-of-central-directory record and reads every entry of the
@@ -535,17 +476,10 @@ ZipReader::~ZipReader() = default;
 
 bool ZipReader::OpenFile(const std::string& path) {
     m_impl->Clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    if (!m_impl->file.Open(path)) {
         return false;
     }
-    m_impl->fd = fd;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_impl->Clear();
-        return false;
-    }
-    m_impl->size = static_cast<uint64_t>(st.st_size);
+    m_impl->size = m_impl->file.Size();
     if (!m_impl->Load()) {
         m_impl->Clear();
         return false;

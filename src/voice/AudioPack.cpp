@@ -1,10 +1,9 @@
 #include "voice/AudioPack.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "app/AtomicFile.h"
 #include "app/Helpers.h"
@@ -12,6 +11,10 @@
 #include "app/ZipReader.h"
 
 namespace {
+// Paths are UTF-8 here; a std::string would be taken in the ANSI code page on Windows.
+std::filesystem::path PathOf(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
 
 // Length in bytes of the UTF-8 character that starts the text (1 for ASCII
 // or a stray byte), so a drive prefix is recognised by characters, not bytes.
@@ -98,8 +101,8 @@ bool MakeSafeName(std::string name, std::string& safe) {
 // level; true when the folder is there afterwards.
 bool MakeFolders(const std::string& folder) {
     CreateDirs(folder);
-    struct stat st {};
-    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code error;
+    return std::filesystem::is_directory(PathOf(folder), error);
 }
 
 // What became of one entry. Refused ones are left out on purpose (a name that
@@ -117,13 +120,17 @@ Outcome ExtractFile(const ZipReader& reader, const ZipEntryInfo& info, const std
         return Outcome::Unwritable;
     }
     const std::string target = base + relative;
-    struct stat existing {};
-    if (::lstat(target.c_str(), &existing) == 0) {
-        if (S_ISDIR(existing.st_mode)) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status existing = fs::symlink_status(PathOf(target), error);
+    if (!error && fs::exists(existing)) {
+        if (fs::is_directory(existing)) {
             return Outcome::Unwritable;
         }
         // A clip someone made read-only is one they want kept.
-        if (S_ISREG(existing.st_mode) && (existing.st_mode & 0222) == 0) {
+        constexpr fs::perms kWrite =
+            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+        if (fs::is_regular_file(existing) && (existing.permissions() & kWrite) == fs::perms::none) {
             return Outcome::Refused;
         }
     }
@@ -215,8 +222,8 @@ void UnpackAudioPack() {
             return;
         }
         const std::string archive = folder + "Audio.zip";
-        struct stat st {};
-        if (::lstat(archive.c_str(), &st) != 0) {
+        std::error_code error;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(PathOf(archive), error))) {
             return;
         }
         // A pack still being copied, or damaged on the way, holds the store's
@@ -228,7 +235,7 @@ void UnpackAudioPack() {
         } else if (report.failed > 0) {
             problem = report.firstFailure + ", 共" + std::to_string(report.failed) + "个文件未解压";
         } else {
-            ::unlink(archive.c_str());
+            std::filesystem::remove(PathOf(archive), error);
             return;
         }
     } catch (...) {
