@@ -20,7 +20,7 @@ struct PulseWatch::Impl {
     // 1 once the server took the subscription, -1 refused. Set on the loop's
     // thread; atomic, as the loop's lock is inside libpulse.
     std::atomic<int> subscribed{0};
-    bool timedOut = false;  // set and read with the loop locked
+    std::atomic<bool> timedOut{false};  // likewise, set by the loop's deadline timer
 
     ~Impl() {
         if (loop != nullptr) {

@@ -279,10 +279,10 @@ class CountingMuting : public OthersMuting {
 public:
     explicit CountingMuting(std::shared_ptr<MutingCounts> counts) : m_counts(std::move(counts)) {}
     void Lower() override {
-        ++m_counts->lowered;
         if (m_counts->whenLowered) {
             m_counts->whenLowered();
         }
+        ++m_counts->lowered;  // after it, so that a test waiting for the count sees what it did
     }
     void Restore() override { ++m_counts->restored; }
 
