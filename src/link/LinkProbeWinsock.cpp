@@ -5,6 +5,7 @@
 
 #include "app/LogHelper.h"
 #include "link/LinkProbe.h"
+#include "link/LinkSockets.h"
 
 namespace {
 
@@ -23,19 +24,21 @@ bool ConnectProbe(const std::string& address, std::uint32_t port, SocketHandle c
     if (address.empty()) {
         return false;
     }
-    const Socket probe = Socket::Open(AF_INET, SOCK_STREAM, 0);
+    const Socket probe = OpenTcpSocket();
     if (!probe.IsOpen()) {
         return false;
     }
     const SOCKET fd = probe.Fd();
     sockaddr_in target{};
     target.sin_family = AF_INET;
+    std::uint32_t ipv4 = 0;
     // Only a dotted IPv4 address will do: no name is resolved, and a port that
     // does not fit 16 bits names no port at all.
-    if (port == 0 || port > 65535 || ::inet_pton(AF_INET, address.c_str(), &target.sin_addr) != 1) {
+    if (port == 0 || port > 65535 || !ParseIpv4(address, ipv4)) {
         LogError("connect出错，errorid: ", WSAEADDRNOTAVAIL);
         return false;
     }
+    target.sin_addr.s_addr = ipv4;
     target.sin_port = htons(static_cast<u_short>(port));
 
     if (!probe.SetNonBlocking(true)) {
