@@ -43,9 +43,10 @@ void SingleInstance::NotifyRunning() {
     }
 }
 
-// The notice comes as window message 1130 to the running copy's main window:
-// the windows take it there and bring themselves to the front. Nothing waits
-// on a socket here.
+// The notice comes as window message 1130 to the running copy's main window,
+// whose window procedure is to bring the windows to the front; the Windows
+// build has no windows yet, so no one takes it so far. Nothing waits on a
+// socket here.
 bool SingleInstance::TakeNotices() {
     return false;
 }
